@@ -1,0 +1,183 @@
+#include "Cluster/ClusterConnection.h"
+
+#include "Cluster/ClusterSecrets.h"
+#include "platform/json_spirit/json_spirit.h"
+
+namespace Cluster {
+namespace {
+
+const char kLoginPath[] = "/v1/session/login";
+const char kHeaderKind[] = "HTTPHEADER";
+const unsigned int kErrorGeneric = 774;
+const unsigned int kErrorHeaderKind = 50;
+
+bool MapRequestType(RequestType type, _http_req_type_& mapped) {
+    switch (type) {
+        case REQUEST_POST: mapped = HTTP_REQ_POST; return true;
+        case REQUEST_GET: mapped = HTTP_REQ_GET; return true;
+        case REQUEST_DELETE: mapped = HTTP_REQ_DELETE; return true;
+    }
+    return false;
+}
+
+std::string LoginBody(const string& userName, const string& password) {
+    json_spirit::mObject login;
+    // The texts end at an embedded NUL, as C strings would.
+    login["password"] = std::string(password.c_str());
+    login["username"] = std::string(userName.c_str());
+    return json_spirit::write_string(json_spirit::mValue(std::move(login)), 0);
+}
+
+// The reason a rejected login gives: its "description" string, if it has one.
+std::string RejectionReason(const std::string& response) {
+    json_spirit::mValue reply;
+    if (json_spirit::read_string(response, reply) && reply.type() == json_spirit::obj_type) {
+        const auto description = reply.get_obj().find("description");
+        if (description != reply.get_obj().end() &&
+            description->second.type() == json_spirit::str_type) {
+            return description->second.get_str();
+        }
+    }
+    return "authentication failed";
+}
+
+void RaiseLoginEvent(const FXCodeLocation& location, const std::string& reason) {
+    CZuError event = FXErrorUtil::ErrorEventMessage(location, ZU_EVENT_LOGIN_FAILED);
+    event << kLoginPath << boost::any(reason);
+    const boost::shared_ptr<ISendEventInterface> sender = ISendEventInterface::GetInstance();
+    if (sender) sender->SendEvent(event, 0);
+}
+
+enum class TokenSearch { Found, Missing };
+
+// Throws std::exception when the reply is not an object or the token is not a string.
+TokenSearch ReadBearerToken(const std::string& response, std::string& token) {
+    json_spirit::mValue reply;
+    json_spirit::read_string(response, reply);
+    const json_spirit::mObject& object = reply.get_obj();
+    const auto member = object.find("bearer_token");
+    if (member == object.end() || member->second.is_null()) return TokenSearch::Missing;
+    token = member->second.get_str();
+    return TokenSearch::Found;
+}
+
+boost::shared_ptr<CLogWriterInterface> DebugLogWriter() {
+    boost::shared_ptr<CLogWriterInterface> writer = g_ptrLogWriter;
+    if (writer && writer->GetLogLevel() > 1) return writer;
+    return boost::shared_ptr<CLogWriterInterface>();
+}
+
+}  // namespace
+
+CZuError CConnection::Connect(const string& baseUrl, const string& userName,
+                              const string& password) {
+    m_ptrHttpClient = std::unique_ptr<TNLibCurl>(new TNLibCurl);
+    if (!m_ptrHttpClient->TNLibCurlInit("Content-Type: application/json", true, true, nullptr)) {
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
+                                       "Failed to initalize Curl Library");
+    }
+    m_strBaseUrl = baseUrl;
+    if (!m_strBaseUrl.empty() && m_strBaseUrl.back() == '/') m_strBaseUrl.pop_back();
+
+    std::string response;
+    CZuError error = SendRequest(REQUEST_POST, kLoginPath, LoginBody(userName, password),
+                                 response, {}, true);
+    if (error.IsError()) {
+        RaiseLoginEvent(FX_CODE_LOCATION, RejectionReason(response));
+        return error.Push(FX_CODE_LOCATION);
+    }
+
+    const char* const kNoToken = "Failed to find authentication token in response";
+    try {
+        std::string token;
+        if (ReadBearerToken(response, token) == TokenSearch::Missing) {
+            RaiseLoginEvent(FX_CODE_LOCATION, kNoToken);
+            return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
+                                           "No Authorization Token found");
+        }
+        m_strAuthToken = token;
+        return CZuError::Success();
+    } catch (const std::exception& exception) {
+        RaiseLoginEvent(FX_CODE_LOCATION, kNoToken);
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
+                                       "Exception getting value [bearer-token] - [%s]",
+                                       exception.what());
+    }
+}
+
+CZuError CConnection::SendRequest(RequestType type, const string& path, const string& body,
+                                  std::string& response,
+                                  const std::vector<std::pair<std::string, std::string>>& headers,
+                                  bool bLogOnSuccess) {
+    const std::string url = m_strBaseUrl + path;
+    _http_req_type_ httpType = HTTP_REQ_GET;
+    if (!MapRequestType(type, httpType)) {
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric, "Unsupported Request Type");
+    }
+    // Without a client no login was ever attempted: the request cannot carry a token.
+    if (!m_ptrHttpClient) {
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
+                                       "Authorization Token is empty. Please make sure the "
+                                       "connection is established first.");
+    }
+    if (!headers.empty()) {
+        m_ptrHttpClient->TNLibCurlFreeHttpHeaderList();
+        for (const auto& header : headers) {
+            if (header.first != kHeaderKind) {
+                return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorHeaderKind,
+                                               "Unsupported Header Type : %s",
+                                               header.first.c_str());
+            }
+            if (!m_ptrHttpClient->TNLibCurlAppendHeader(HTTP_HDR_HTTPHEADER,
+                                                        header.second.c_str())) {
+                return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
+                                               "Failed to set Header %s",
+                                               MaskHeaderLine(header.second).c_str());
+            }
+        }
+    }
+
+    const bool sent = m_ptrHttpClient->TNLibCurlSendHttpReq(httpType, url.c_str(), body.data(),
+                                                            body.size(), false, nullptr);
+    unsigned long length = 0;
+    const char* reply = m_ptrHttpClient->GetHttpResponse(length, false);
+    if (reply != nullptr) {
+        response.assign(reply, length);
+    } else {
+        response.clear();
+    }
+    if (!sent) {
+        return FXErrorUtil::ErrorWin32(
+            FX_CODE_LOCATION, kErrorGeneric,
+            "Error: API failed. operation [%d]. URL[%s]. Body [%s] Response [%s]",
+            static_cast<int>(httpType), MaskUrl(url).c_str(), MaskSecrets(body).c_str(),
+            MaskSecrets(response).c_str());
+    }
+    if (bLogOnSuccess) {
+        if (const boost::shared_ptr<CLogWriterInterface> writer = DebugLogWriter()) {
+            writer->WriteLog(2, __PRETTY_FUNCTION__, __LINE__, 0, 0,
+                             "Http request URL [%s], body [%s], response [%s]", path.c_str(),
+                             MaskSecrets(body).c_str(), MaskSecrets(response).c_str());
+        }
+    }
+    return CZuError::Success();
+}
+
+CZuError CConnection::SendRequest(RequestType type, const string& path, const string& body,
+                                  std::string& response, bool bLogOnSuccess) {
+    const std::vector<std::pair<std::string, std::string>> headers{
+        {kHeaderKind, FXString::Format("Authorization: Bearer %s", m_strAuthToken.c_str())}};
+    return SendRequest(type, path, body, response, headers, bLogOnSuccess);
+}
+
+CZuError CConnection::GetAuthorizationToken(std::string& token) {
+    if (m_strAuthToken.empty()) {
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
+                                       "Authorization Token is empty. Please make sure the "
+                                       "connection is established first.");
+    }
+    token = m_strAuthToken;
+    return CZuError::Success();
+}
+
+}  // namespace Cluster

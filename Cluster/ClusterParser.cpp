@@ -1,0 +1,303 @@
+#include "Cluster/ClusterParser.h"
+
+#include <cstdlib>
+
+#include "Cluster/ClusterFields.h"
+#include "platform/TnJson.h"
+
+using json_spirit::mArray;
+using json_spirit::mObject;
+using json_spirit::mValue;
+
+namespace {
+
+const unsigned int kErrorGeneric = 774;
+const unsigned int kErrorInvalidPath = 87;
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Reads exactly `count` digits.
+bool ReadDigits(const char*& at, int count, int& value) {
+    value = 0;
+    for (int i = 0; i < count; ++i, ++at) {
+        if (*at < '0' || *at > '9') return false;
+        value = value * 10 + (*at - '0');
+    }
+    return true;
+}
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian calendar).
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+// The zone designator after the seconds: "Z", "+hh:mm", "-hhmm" or "+hh" is applied; other
+// trailing text is ignored (UTC). An offset that starts but is malformed or out of range fails:
+// guessing would give a wrong time without a word.
+bool ReadZoneOffset(const char* at, int64_t& offsetSeconds) {
+    offsetSeconds = 0;
+    if (*at != '+' && *at != '-') return true;
+    const int sign = *at++ == '-' ? -1 : 1;
+    int hours = 0;
+    int minutes = 0;
+    if (!ReadDigits(at, 2, hours)) return false;
+    const bool separated = *at == ':';
+    if (separated) ++at;
+    const bool hasMinutes = *at >= '0' && *at <= '9';
+    if ((separated || hasMinutes) && !ReadDigits(at, 2, minutes)) return false;
+    if (*at >= '0' && *at <= '9') return false;
+    if (hours > 23 || minutes > 59) return false;
+    offsetSeconds = sign * (hours * 3600 + minutes * 60);
+    return true;
+}
+
+bool ParseUtcTime(const std::string& text, time_t& result) {
+    const char* at = text.c_str();
+    while (IsSpace(*at)) ++at;
+    int year, month, day, hour, minute, second;
+    const bool shaped = ReadDigits(at, 4, year) && *at++ == '-' && ReadDigits(at, 2, month) &&
+                        *at++ == '-' && ReadDigits(at, 2, day) && *at++ == 'T' &&
+                        ReadDigits(at, 2, hour) && *at++ == ':' && ReadDigits(at, 2, minute) &&
+                        *at++ == ':' && ReadDigits(at, 2, second);
+    if (!shaped) return false;
+    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
+        minute > 59 || second > 60) {
+        return false;
+    }
+    if (*at == '.') {
+        ++at;
+        while (*at >= '0' && *at <= '9') ++at;
+    }
+    int64_t offsetSeconds = 0;
+    if (!ReadZoneOffset(at, offsetSeconds)) return false;
+    result = static_cast<time_t>(DaysFromCivil(year, month, day) * 86400 + hour * 3600 +
+                                 minute * 60 + second - offsetSeconds);
+    return true;
+}
+
+bool IsUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '.' || c == '_' || c == '~';
+}
+
+std::string PercentEncode(const std::string& path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(path.size() * 3);
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (IsUnreserved(byte)) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0xF];
+        }
+    }
+    return encoded;
+}
+
+}  // namespace
+
+CZuError ConvertStringToTimeStamp(const string& text, time_t& timestamp) {
+    // The cluster writes UTC; the text is read by a fixed format, never through the process's
+    // time zone.
+    if (!ParseUtcTime(text, timestamp)) {
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
+                                       "Cannot retrieve time from the string : %s", text.c_str());
+    }
+    return CZuError::Success();
+}
+
+namespace Cluster {
+namespace {
+
+const Field<CSnapshotInfo> kSnapshotFields[] = {
+    FlagField("in_delete", &CSnapshotInfo::inDelete),
+    TextField("name", &CSnapshotInfo::name),
+    TextNumberField("source_file_id", &CSnapshotInfo::sourceFileId, 0),
+    FlagField("created_by_policy", &CSnapshotInfo::createdByPolicy),
+    TextField("expiration", &CSnapshotInfo::expiration),
+    TextField("directory_name", &CSnapshotInfo::directoryName),
+    NumberField("id", &CSnapshotInfo::id),
+    TimeField("timestamp", &CSnapshotInfo::timestamp),
+};
+
+const Field<CSnapshotDiffInfo> kSnapshotDiffFields[] = {
+    TextField("path", &CSnapshotDiffInfo::path),
+    OperationField("op", &CSnapshotDiffInfo::operation),
+};
+
+const Field<CSMBShareEntry> kSmbShareFields[] = {
+    FlagField("read_only", &CSMBShareEntry::readOnly),
+    TextField("description", &CSMBShareEntry::description),
+    TextField("share_name", &CSMBShareEntry::shareName),
+    TextField("default_directory_create_mode", &CSMBShareEntry::defaultDirectoryCreateMode),
+    TextField("fs_path", &CSMBShareEntry::fsPath),
+    FlagField("allow_guest_access", &CSMBShareEntry::allowGuestAccess),
+    FlagField("access_based_enumeration_enabled", &CSMBShareEntry::accessBasedEnumerationEnabled),
+    TextNumberField("id", &CSMBShareEntry::id, 0),
+    TextField("default_file_create_mode", &CSMBShareEntry::defaultFileCreateMode),
+};
+
+const Field<CNFSExportEntry> kNfsExportFields[] = {
+    TextField("description", &CNFSExportEntry::description),
+    TextNumberField("id", &CNFSExportEntry::id, 0),
+    TextField("fs_path", &CNFSExportEntry::fsPath),
+    TextField("export_path", &CNFSExportEntry::exportPath),
+};
+
+// A listing reads "mode" in the automatic base, an attribute reply in base 10.
+template <int ModeBase>
+struct DirectoryEntryFields {
+    static constexpr Field<CDirectoryEntry> kFields[] = {
+        TextField("path", &CDirectoryEntry::path),
+        DirectoryTypeField("type", &CDirectoryEntry::isDirectory),
+        TextNumberField("id", &CDirectoryEntry::id, 0),
+        TextNumberField("mode", &CDirectoryEntry::mode, ModeBase),
+        TextNumberField("owner", &CDirectoryEntry::owner, 0),
+        TextNumberField("group", &CDirectoryEntry::group, 0),
+        TextNumberField("size", &CDirectoryEntry::size, 0),
+        TimeField("change_time", &CDirectoryEntry::changeTime),
+        TimeField("modification_time", &CDirectoryEntry::modificationTime),
+        TimeField("creation_time", &CDirectoryEntry::creationTime),
+    };
+};
+
+void MarkDirectoryPath(CSnapshotDiffInfo& change) {
+    change.isDirectory = !change.path.empty() && change.path.back() == '/';
+}
+
+const PageRules<CSnapshotDiffInfo> kSnapshotDiffPage = {
+    "entries",
+    "No entries section present in the JSON %s",
+    "Unable to parse Snapshot Diff Entry : %s due to %s",
+    "Unrecognized Snapshot Difference Operation Type %s",
+    kSnapshotDiffFields,
+    MarkDirectoryPath,
+};
+
+const PageRules<CDirectoryEntry> kDirectoryPage = {
+    "files",
+    "No files section present in the JSON %s",
+    "Unable to parse File Entry : %s due to %s",
+    nullptr,
+    DirectoryEntryFields<0>::kFields,
+    nullptr,
+};
+
+}  // namespace
+
+CSnapshotInfo::CSnapshotInfo()
+    : inDelete(false),
+      timestamp(0),
+      sourceFileId(0),
+      createdByPolicy(false),
+      id(0) {}
+
+CSnapshotInfo::CSnapshotInfo(const CSnapshotInfo& other) = default;
+CSnapshotInfo& CSnapshotInfo::operator=(const CSnapshotInfo& other) = default;
+CSnapshotInfo::~CSnapshotInfo() = default;
+
+CZuError CParser::ConvertPathToURLEncoding(const string& path, std::string& encoded) {
+    if (path.find('/') == std::string::npos) {
+        encoded = path;
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorInvalidPath, "Invalid Path %s",
+                                       path.c_str());
+    }
+    encoded = PercentEncode(path);
+    return CZuError::Success();
+}
+
+CZuError CParser::GetSnapshotInformation(const string& text, CSnapshotInfo& snapshot) {
+    return ReadRecord(text, FieldTable<CSnapshotInfo>(kSnapshotFields), snapshot,
+                      "Unable to parse snapshot entry %s due to %s", FX_CODE_LOCATION);
+}
+
+CZuError CParser::GetSnapshotsInformation(const string& text, std::list<CSnapshotInfo>& snapshots) {
+    mObject reply;
+    if (!TnJson::Unserialize(text, reply)) {
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
+                                       "Cannot get JSON object from %s", text.c_str());
+    }
+    const auto entries = reply.find("entries");
+    if (entries == reply.end() || entries->second.type() != json_spirit::array_type) {
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
+                                       "No entries section present in the JSON %s", text.c_str());
+    }
+    return ReadListedRecords(
+        entries->second.get_array(), snapshots,
+        [this](const std::string& element, CSnapshotInfo& record) {
+            return GetSnapshotInformation(element, record);
+        },
+        "Unable to parse snapshot entry %s due to %s", FX_CODE_LOCATION);
+}
+
+CZuError CParser::GetSnapshotDiffInformation(const string& text,
+                                             std::list<CSnapshotDiffInfo>& changes,
+                                             std::string& nextLink) {
+    return ReadPage(text, kSnapshotDiffPage, changes, nextLink, FX_CODE_LOCATION);
+}
+
+CZuError CParser::GetSMBShareInformation(const string& text, CSMBShareEntry& share) {
+    return ReadRecord(text, FieldTable<CSMBShareEntry>(kSmbShareFields), share, "Unable to SMB share entry %s due to %s",
+                      FX_CODE_LOCATION);
+}
+
+CZuError CParser::GetSMBSharesInformation(const string& text, std::list<CSMBShareEntry>& shares) {
+    mArray elements;
+    if (!TnJson::Unserialize(text, elements)) {
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
+                                       "Cannot get JSON object from %s", text.c_str());
+    }
+    return ReadListedRecords(
+        elements, shares,
+        [this](const std::string& element, CSMBShareEntry& record) {
+            return GetSMBShareInformation(element, record);
+        },
+        "Unable to SMB share entry %s due to %s", FX_CODE_LOCATION);
+}
+
+CZuError CParser::GetNFSExportInformation(const string& text, CNFSExportEntry& nfsExport) {
+    return ReadRecord(text, FieldTable<CNFSExportEntry>(kNfsExportFields), nfsExport,
+                      "Unable to parse NFS export entry %s due to %s", FX_CODE_LOCATION);
+}
+
+CZuError CParser::GetNFSExportsInformation(const string& text,
+                                           std::list<CNFSExportEntry>& nfsExports) {
+    mArray elements;
+    if (!TnJson::Unserialize(text, elements)) {
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
+                                       "Cannot get JSON object from %s", text.c_str());
+    }
+    return ReadListedRecords(
+        elements, nfsExports,
+        [this](const std::string& element, CNFSExportEntry& record) {
+            return GetNFSExportInformation(element, record);
+        },
+        "Unable to parse NFS export entry %s due to %s", FX_CODE_LOCATION);
+}
+
+CZuError CParser::GetDirectoryEntries(const string& text, std::list<CDirectoryEntry>& entries,
+                                      std::string& nextLink) {
+    return ReadPage(text, kDirectoryPage, entries, nextLink, FX_CODE_LOCATION);
+}
+
+CZuError CParser::GetFileAttributesInfo(const string& text, CFileAttributeInfo& info) {
+    return ReadRecord(text, FieldTable<CFileAttributeInfo>(DirectoryEntryFields<10>::kFields), info,
+                      "Unable to parse File Attribute Info : %s due to %s", FX_CODE_LOCATION);
+}
+
+}  // namespace Cluster

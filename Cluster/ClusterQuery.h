@@ -1,0 +1,32 @@
+// Internal to the library: the one shape of every query operation. One request through the
+// session, then one parse of its reply; each failure is passed up with the operation's
+// location pushed.
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+#include <string>
+
+#include "Cluster/ClusterConnection.h"
+#include "Cluster/ClusterParser.h"
+
+namespace Cluster {
+
+// A query object built with a null connection or parser refuses every call (error 774).
+CZuError MissingCollaboratorError(const FXCodeLocation& here);
+
+// `parse(CParser&, reply)` reads the reply into the caller's record or list.
+template <class Parse>
+CZuError RunQuery(const boost::shared_ptr<CConnection>& connection,
+                  const boost::shared_ptr<CParser>& parser, RequestType type,
+                  const std::string& path, const std::string& body, Parse parse,
+                  const FXCodeLocation& here) {
+    if (!connection || !parser) return MissingCollaboratorError(here);
+    std::string reply;
+    CZuError error = connection->SendRequest(type, path, body, reply, true);
+    if (error.IsError()) return error.Push(here);
+    error = parse(*parser, reply);
+    if (error.IsError()) return error.Push(here);
+    return CZuError::Success();
+}
+
+}  // namespace Cluster

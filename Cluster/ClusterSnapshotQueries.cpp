@@ -1,0 +1,79 @@
+#include "Cluster/ClusterSnapshotQueries.h"
+
+#include "Cluster/ClusterQuery.h"
+#include "platform/json_spirit/json_spirit.h"
+
+namespace Cluster {
+namespace {
+
+const char kSnapshotsPath[] = "/v2/snapshots/";
+
+CZuError NoReplyToRead(CParser&, const std::string&) { return CZuError::Success(); }
+
+std::string CreationBody(const string& name, uint64_t sourceFileId,
+                         const std::string& expiration) {
+    json_spirit::mObject body;
+    // Texts end at an embedded NUL, as C strings would.
+    body["expiration"] = std::string(expiration.c_str());
+    body["name"] = std::string(name.c_str());
+    body["source_file_id"] = FXString::Format("%lu", sourceFileId);
+    return json_spirit::write_string(json_spirit::mValue(std::move(body)), 0);
+}
+
+}  // namespace
+
+CSnapshotQueries::CSnapshotQueries(boost::shared_ptr<CConnection> connection,
+                                   boost::shared_ptr<CParser> parser)
+    : m_ptrConnection(connection), m_ptrParser(parser) {}
+
+CSnapshotQueries::~CSnapshotQueries() = default;
+
+CZuError CSnapshotQueries::ListSnapshots(std::list<CSnapshotInfo>& snapshots) {
+    return RunQuery(
+        m_ptrConnection, m_ptrParser, REQUEST_GET, kSnapshotsPath, std::string(),
+        [&snapshots](CParser& parser, const std::string& reply) {
+            return parser.GetSnapshotsInformation(reply, snapshots);
+        },
+        FX_CODE_LOCATION);
+}
+
+CZuError CSnapshotQueries::CreateSnapshot(const string& name, uint64_t sourceFileId,
+                                          CSnapshotInfo& snapshot, std::string expiration) {
+    std::string body;
+    try {
+        body = CreationBody(name, sourceFileId, expiration);
+    } catch (const std::exception& exception) {
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, 774,
+                                       "Cannot form request body JSON due to %s",
+                                       exception.what());
+    }
+    return RunQuery(
+        m_ptrConnection, m_ptrParser, REQUEST_POST, kSnapshotsPath, body,
+        [&snapshot](CParser& parser, const std::string& reply) {
+            return parser.GetSnapshotInformation(reply, snapshot);
+        },
+        FX_CODE_LOCATION);
+}
+
+CZuError CSnapshotQueries::DeleteSnapshot(uint64_t snapshotId) {
+    return RunQuery(m_ptrConnection, m_ptrParser, REQUEST_DELETE,
+                    FXString::Format("%s%lu", kSnapshotsPath, snapshotId), std::string(),
+                    NoReplyToRead, FX_CODE_LOCATION);
+}
+
+CZuError CSnapshotQueries::GetSnapshotDiff(uint64_t baseSnapshotId, uint64_t targetSnapshotId,
+                                           std::list<CSnapshotDiffInfo>& changes,
+                                           std::string& nextLink, std::string pageLink) {
+    const std::string path =
+        !pageLink.empty() ? pageLink
+                          : FXString::Format("/v2/snapshots/%lu/changes-since/%lu",
+                                             targetSnapshotId, baseSnapshotId);
+    return RunQuery(
+        m_ptrConnection, m_ptrParser, REQUEST_GET, path, std::string(),
+        [&changes, &nextLink](CParser& parser, const std::string& reply) {
+            return parser.GetSnapshotDiffInformation(reply, changes, nextLink);
+        },
+        FX_CODE_LOCATION);
+}
+
+}  // namespace Cluster

@@ -1,0 +1,57 @@
+// Stand-in for the host platform's HTTP client (libtnlibcurl) over libcurl.
+// One client owns one curl handle, reused, so consecutive requests share a kept-alive
+// connection. A client is not safe for concurrent use; separate clients are independent.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#define TNLIBCURL_EXPORT __attribute__((visibility("default")))
+
+enum _http_req_type_ { HTTP_REQ_GET = 0, HTTP_REQ_POST = 1, HTTP_REQ_PUT = 2, HTTP_REQ_DELETE = 3 };
+enum _http_hdr_type_ { HTTP_HDR_HTTPHEADER = 0 };
+
+typedef unsigned long (*TNLibCurlWriteCallback)(void* data, unsigned long size,
+                                                unsigned long count, void* client);
+
+class TNLIBCURL_EXPORT TNLibCurl {
+public:
+    // Process-wide settings every client picks up at its next request.
+    struct Defaults {
+        std::string caFile;        // trusted CA bundle; empty: CURL_CA_BUNDLE or the system's
+        bool insecure = false;     // skip certificate and host name checks
+        long connectTimeoutSeconds = 10;
+        long stallSeconds = 60;    // abort when under one byte a second for this long
+    };
+    static void SetDefaults(const Defaults& defaults);
+    static Defaults GetDefaults();
+
+    TNLibCurl();
+    ~TNLibCurl();
+    TNLibCurl(const TNLibCurl&) = delete;
+    TNLibCurl& operator=(const TNLibCurl&) = delete;
+
+    // `defaultHeader` goes with every request, also after the header list is freed.
+    // With a callback the reply body goes to it (its last argument is this client)
+    // instead of being collected.
+    bool TNLibCurlInit(const char* defaultHeader, bool verifyPeer, bool verifyHost,
+                       TNLibCurlWriteCallback callback);
+    void TNLibCurlFreeHttpHeaderList();
+    bool TNLibCurlAppendHeader(_http_hdr_type_ type, const char* line);
+    // True when the transfer completed with a 2xx status. `followRedirects` follows 3xx
+    // answers; a non-null `proxy` sends the request through that proxy.
+    bool TNLibCurlSendHttpReq(_http_req_type_ type, const char* url, const void* body,
+                              unsigned long length, bool followRedirects, const char* proxy);
+    // The body of the last answer (also after a failed request), NUL-terminated; null when
+    // no answer came. `length` receives its size. With `nullIfEmpty` an empty body gives null.
+    const char* GetHttpResponse(unsigned long& length, bool nullIfEmpty);
+
+    // Diagnostics of the last request: HTTP status (0 without answer) and transport error text.
+    long GetLastHttpStatus() const;
+    std::string GetLastErrorText() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};

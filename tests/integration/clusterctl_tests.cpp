@@ -1,0 +1,490 @@
+// End-to-end tests of clusterctl: the built binary runs as a child process against a simulated
+// cluster started here, with its output and exit status checked the way a script would.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <rapidjson/document.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ClusterSim.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr const char* kPassword = "pa55-w0rd!s3cret";
+constexpr unsigned kPageSize = 7;
+// Guards against a hung child; not a timing check.
+constexpr std::chrono::seconds kRunLimit{30};
+
+using Strings = std::vector<std::string>;
+
+struct Outcome {
+    int status = -1;  // -1: killed or ended by a signal
+    std::string out;
+    std::string err;
+};
+
+// Everything execve needs, built before fork: the simulator's threads keep running, so the
+// child must not allocate.
+class ChildCommand {
+  public:
+    ChildCommand(const Strings& args, const Strings& extraEnvironment) {
+        m_strings.push_back(CLUSTERCTL_PATH);
+        m_strings.insert(m_strings.end(), args.begin(), args.end());
+        const size_t argumentCount = m_strings.size();
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            if (std::string(*entry).rfind("CLUSTER_", 0) != 0) m_strings.push_back(*entry);
+        }
+        m_strings.insert(m_strings.end(), extraEnvironment.begin(), extraEnvironment.end());
+        for (size_t i = 0; i < m_strings.size(); ++i) {
+            (i < argumentCount ? m_argv : m_envp).push_back(m_strings[i].data());
+        }
+        m_argv.push_back(nullptr);
+        m_envp.push_back(nullptr);
+    }
+
+    [[noreturn]] void Exec() const {
+        execve(m_argv[0], m_argv.data(), m_envp.data());
+        _exit(127);
+    }
+
+  private:
+    Strings m_strings;
+    std::vector<char*> m_argv;
+    std::vector<char*> m_envp;
+};
+
+int WaitForExit(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Reads every descriptor to its end; `onRead` may answer on the terminal. Kills the child
+// when it outlives kRunLimit.
+template <class OnRead>
+void Drain(pid_t pid, std::vector<std::pair<int, std::string*>> sources, OnRead onRead) {
+    const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
+    while (!sources.empty()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            ADD_FAILURE() << "clusterctl did not finish";
+            return;
+        }
+        std::vector<pollfd> polled;
+        for (const auto& source : sources) polled.push_back({source.first, POLLIN, 0});
+        if (poll(polled.data(), polled.size(), 200) <= 0) continue;
+        for (size_t i = polled.size(); i-- > 0;) {
+            if (polled[i].revents == 0) continue;
+            char buffer[4096];
+            const ssize_t got = read(sources[i].first, buffer, sizeof buffer);
+            if (got <= 0) {
+                close(sources[i].first);
+                sources.erase(sources.begin() + static_cast<long>(i));
+                continue;
+            }
+            sources[i].second->append(buffer, static_cast<size_t>(got));
+            onRead(*sources[i].second);
+        }
+    }
+}
+
+// stdin from /dev/null, stdout and stderr captured separately.
+Outcome RunCtl(const Strings& args, const Strings& environment = {}) {
+    const ChildCommand command(args, environment);
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
+    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(devNull, STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        command.Exec();
+    }
+    close(devNull);
+    close(out[1]);
+    close(err[1]);
+    Outcome run;
+    Drain(pid, {{out[0], &run.out}, {err[0], &run.err}}, [](const std::string&) {});
+    run.status = WaitForExit(pid);
+    return run;
+}
+
+// stdin, stdout and stderr all on one pseudo-terminal; `typed` is typed once `prompt` shows.
+Outcome RunOnTerminal(const Strings& args, const Strings& environment,
+                      const std::string& prompt = "", const std::string& typed = "") {
+    const ChildCommand command(args, environment);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) command.Exec();
+    Outcome run;
+    bool answered = typed.empty();
+    Drain(pid, {{terminal, &run.out}}, [&](const std::string& shown) {
+        if (!answered && shown.find(prompt) != std::string::npos) {
+            answered =
+                write(terminal, typed.data(), typed.size()) == static_cast<ssize_t>(typed.size());
+        }
+    });
+    run.status = WaitForExit(pid);
+    return run;
+}
+
+Strings Lines(const std::string& text) {
+    Strings lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<rapidjson::Document> JsonLines(const std::string& text) {
+    std::vector<rapidjson::Document> documents;
+    for (const std::string& line : Lines(text)) {
+        documents.emplace_back();
+        documents.back().Parse(line.c_str());
+        EXPECT_TRUE(documents.back().IsObject()) << "not a JSON object: " << line;
+    }
+    return documents;
+}
+
+std::string Text(const rapidjson::Value& object, const char* key) {
+    return object.HasMember(key) && object[key].IsString() ? object[key].GetString() : "";
+}
+
+uint64_t Number(const rapidjson::Value& object, const char* key) {
+    return object.HasMember(key) && object[key].IsUint64() ? object[key].GetUint64() : 0;
+}
+
+// A loopback port that was free a moment ago: nothing accepts connections on it.
+int ClosedPort() {
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(probe, reinterpret_cast<sockaddr*>(&address), length);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    close(probe);
+    return ntohs(address.sin_port);
+}
+
+class ClusterctlTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        clustersim::Options options;
+        options.users = {{"admin", kPassword}};
+        options.defaultPageSize = kPageSize;
+        s_sim = std::make_unique<clustersim::Simulator>(options);
+        s_started = s_sim->Start(&s_startError);
+        s_sim->WriteFile("/tree/f00", 1536);
+        for (int i = 1; i < 10; ++i) s_sim->WriteFile("/tree/f0" + std::to_string(i), 10);
+        for (int i = 0; i < 9; ++i) s_sim->WriteFile("/tree/sub/g" + std::to_string(i), 20);
+        s_sim->WriteFile("/tree/sub/deeper/h", 30);
+    }
+    static void TearDownTestSuite() { s_sim.reset(); }
+    void SetUp() override { ASSERT_TRUE(s_started) << s_startError; }
+    void TearDown() override { s_sim->ClearFaults(); }
+
+    static Strings Connected(const Strings& args) {
+        Strings all{"--url", s_sim->BaseUrl(), "--cacert", s_sim->CaFile()};
+        all.insert(all.end(), args.begin(), args.end());
+        return all;
+    }
+    static Outcome Ctl(const Strings& args) {
+        return RunCtl(Connected(args), {std::string("CLUSTER_PASSWORD=") + kPassword});
+    }
+
+    static std::unique_ptr<clustersim::Simulator> s_sim;
+    static bool s_started;
+    static std::string s_startError;
+};
+
+std::unique_ptr<clustersim::Simulator> ClusterctlTest::s_sim;
+bool ClusterctlTest::s_started = false;
+std::string ClusterctlTest::s_startError;
+
+void ExpectOneErrorLine(const Outcome& run, const std::string& what) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_EQ(run.err.rfind("clusterctl: error ", 0), 0u) << run.err;
+}
+
+TEST_F(ClusterctlTest, UsageErrorsExitWithTwo) {
+    const std::vector<Strings> misuses = {
+        {},
+        {"frobnicate"},
+        {"snapshots"},
+        {"snapshots", "delete", "abc"},
+        {"smb", "show", "0"},
+        {"snapshots", "create", "x", "--source", "home"},
+        {"snapshots", "create", "x"},
+        {"ls"},
+        {"ls", "/", "--snapshot", "-3"},
+        {"--password", kPassword, "login"},
+        {"--insecure", "--cacert", s_sim->CaFile(), "login"},
+        {"--password-file", "/nonexistent/file", "login"},
+    };
+    for (const Strings& args : misuses) {
+        const Outcome run = RunCtl(args);
+        EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args) << run.err;
+        EXPECT_FALSE(run.err.empty()) << ::testing::PrintToString(args);
+    }
+    // No password anywhere and no terminal to ask on.
+    EXPECT_EQ(RunCtl(Connected({"login"})).status, 2);
+}
+
+TEST_F(ClusterctlTest, FailuresExitWithOneAndOneErrorLine) {
+    ExpectOneErrorLine(RunCtl(Connected({"login"}), {"CLUSTER_PASSWORD=wrong"}), "rejected login");
+    ExpectOneErrorLine(Ctl({"smb", "show", "999"}), "unknown share");
+    ExpectOneErrorLine(Ctl({"nfs", "show", "999"}), "unknown export");
+    ExpectOneErrorLine(Ctl({"snapshots", "delete", "999"}), "unknown snapshot");
+    ExpectOneErrorLine(Ctl({"stat", "/no/such/file"}), "unknown path");
+    const std::string unreachable = "https://127.0.0.1:" + std::to_string(ClosedPort());
+    ExpectOneErrorLine(RunCtl({"--url", unreachable, "login"}, {"CLUSTER_PASSWORD=x"}),
+                       "unreachable cluster");
+    ExpectOneErrorLine(RunCtl({"--url", s_sim->BaseUrl(), "login"},
+                              {std::string("CLUSTER_PASSWORD=") + kPassword}),
+                       "certificate not trusted without --cacert");
+}
+
+TEST_F(ClusterctlTest, PasswordFileAndInsecureLogIn) {
+    const std::string file = ::testing::TempDir() + "clusterctl_password";
+    FILE* written = std::fopen(file.c_str(), "w");
+    ASSERT_NE(written, nullptr);
+    std::fprintf(written, "%s\n", kPassword);
+    std::fclose(written);
+    const Outcome fromFile = RunCtl(Connected({"--password-file", file, "login"}));
+    std::remove(file.c_str());
+    EXPECT_EQ(fromFile.status, 0) << fromFile.err;
+    EXPECT_EQ(fromFile.out, "Logged in to " + s_sim->BaseUrl() + " as admin\n");
+
+    const Outcome insecure = RunCtl({"--url", s_sim->BaseUrl(), "--insecure", "login", "--json"},
+                                    {std::string("CLUSTER_PASSWORD=") + kPassword});
+    EXPECT_EQ(insecure.status, 0) << insecure.err;
+    EXPECT_NE(insecure.err.find("warning"), std::string::npos);
+    rapidjson::Document login;
+    login.Parse(insecure.out.c_str());
+    ASSERT_TRUE(login.IsObject()) << insecure.out;
+    EXPECT_EQ(Text(login, "user"), "admin");
+    EXPECT_TRUE(login["logged_in"].GetBool());
+}
+
+TEST_F(ClusterctlTest, SnapshotCreateListDelete) {
+    const Outcome created = Ctl({"snapshots", "create", "nightly \"1\"", "--source", "/tree",
+                                 "--expiration", "2030-01-02T03:04:05Z", "--json"});
+    ASSERT_EQ(created.status, 0) << created.err;
+    rapidjson::Document snapshot;
+    snapshot.Parse(created.out.c_str());
+    ASSERT_TRUE(snapshot.IsObject()) << created.out;
+    EXPECT_EQ(Text(snapshot, "name"), "nightly \"1\"");
+    EXPECT_EQ(Number(snapshot, "source_file_id"), s_sim->FileId("/tree"));
+    EXPECT_EQ(Text(snapshot, "expiration"), "2030-01-02T03:04:05Z");
+    EXPECT_TRUE(std::regex_match(Text(snapshot, "timestamp"),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+    const std::string id = std::to_string(Number(snapshot, "id"));
+
+    const Outcome byId = Ctl(
+        {"snapshots", "create", "by-id", "--source", std::to_string(s_sim->FileId("/tree/sub"))});
+    EXPECT_EQ(byId.status, 0) << byId.err;
+    const std::regex sourceLine("\nsource_file_id: +" + std::to_string(s_sim->FileId("/tree/sub")));
+    EXPECT_TRUE(std::regex_search(byId.out, sourceLine)) << byId.out;
+
+    const Outcome listed = Ctl({"snapshots", "list"});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(Lines(listed.out).front().rfind("ID  NAME", 0), 0u) << listed.out;
+    EXPECT_NE(listed.out.find("nightly \"1\""), std::string::npos);
+
+    EXPECT_EQ(Ctl({"snapshots", "delete", id}).status, 0);
+    EXPECT_EQ(Ctl({"snapshots", "delete", id}).status, 1);
+    for (const auto& line : JsonLines(Ctl({"snapshots", "list", "--json"}).out)) {
+        EXPECT_NE(std::to_string(Number(line, "id")), id);
+    }
+}
+
+TEST_F(ClusterctlTest, DiffListsEveryChangeAcrossPages) {
+    s_sim->WriteFile("/difftest/kept", 1);
+    s_sim->WriteFile("/difftest/changed", 1);
+    s_sim->WriteFile("/difftest/gone", 1);
+    const uint64_t older = s_sim->TakeSnapshot("older", "/difftest");
+    for (int i = 0; i < 12; ++i) s_sim->WriteFile("/difftest/new" + std::to_string(i), 5);
+    s_sim->WriteFile("/difftest/changed", 2);
+    s_sim->Remove("/difftest/gone");
+    const uint64_t newer = s_sim->TakeSnapshot("newer", "/difftest");
+
+    const Outcome run =
+        Ctl({"snapshots", "diff", std::to_string(older), std::to_string(newer), "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::map<std::string, std::string> opByPath;
+    size_t lines = 0;
+    for (const auto& change : JsonLines(run.out)) {
+        opByPath[Text(change, "path")] = Text(change, "op");
+        ++lines;
+    }
+    EXPECT_EQ(opByPath.size(), lines) << "a path was reported twice:\n" << run.out;
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(opByPath["/difftest/new" + std::to_string(i)], "create");
+    EXPECT_EQ(opByPath["/difftest/changed"], "modify");
+    EXPECT_EQ(opByPath["/difftest/gone"], "delete");
+    EXPECT_EQ(opByPath.count("/difftest/kept"), 0u);
+
+    const Outcome text = Ctl({"snapshots", "diff", std::to_string(older), std::to_string(newer)});
+    EXPECT_EQ(Lines(text.out).size(), lines + 1);  // the heading
+    EXPECT_NE(text.out.find("delete  /difftest/gone\n"), std::string::npos) << text.out;
+
+    // The older snapshot still holds what the live tree lost.
+    const Outcome frozen = Ctl({"ls", "/difftest", "--snapshot", std::to_string(older)});
+    EXPECT_EQ(frozen.out, "/difftest/changed\n/difftest/gone\n/difftest/kept\n") << frozen.err;
+}
+
+TEST_F(ClusterctlTest, RecursiveListingWalksEveryPage) {
+    const Outcome run = Ctl({"ls", "-R", "/tree", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::set<std::string> paths;
+    const auto entries = JsonLines(run.out);
+    for (const auto& entry : entries) paths.insert(Text(entry, "path"));
+    EXPECT_EQ(paths.size(), entries.size()) << "an entry was listed twice";
+    std::set<std::string> expected{"/tree/sub/", "/tree/sub/deeper/", "/tree/sub/deeper/h"};
+    for (int i = 0; i < 10; ++i) expected.insert("/tree/f0" + std::to_string(i));
+    for (int i = 0; i < 9; ++i) expected.insert("/tree/sub/g" + std::to_string(i));
+    EXPECT_EQ(paths, expected);
+
+    const Outcome plain = Ctl({"ls", "/tree"});
+    EXPECT_EQ(Lines(plain.out).size(), 11u) << plain.out;
+    EXPECT_EQ(plain.out.find('\r'), std::string::npos);
+    EXPECT_EQ(plain.err.find("entries"), std::string::npos) << "progress without a terminal";
+
+    const Outcome human = Ctl({"ls", "-l", "-h", "/tree"});
+    EXPECT_EQ(Lines(human.out).front().rfind("TYPE", 0), 0u) << human.out;
+    EXPECT_TRUE(std::regex_search(human.out,
+                                  std::regex(R"(file +0644 +500 +500 +1\.5K +\S+Z +/tree/f00\n)")))
+        << human.out;
+}
+
+TEST_F(ClusterctlTest, WalkStopsAtFirstFailedPageAfterPrintingEarlierOnes) {
+    clustersim::Fault fault;
+    fault.pathPrefix = "/v1/files/%2Ftree/entries/?";  // the second page onwards
+    s_sim->AddFault(fault);
+    const Outcome run = Ctl({"ls", "/tree"});
+    ExpectOneErrorLine(run, "failed second page");
+    EXPECT_EQ(Lines(run.out).size(), kPageSize) << run.out;
+}
+
+TEST_F(ClusterctlTest, RepeatedPageLinkEndsTheWalk) {
+    clustersim::Fault loop;
+    loop.status = 200;
+    loop.pathPrefix = "/v1/files/%2Floop";
+    loop.body = R"({"files":[],"paging":{"next":"/v1/files/%2Floop/entries/?again"}})";
+    s_sim->AddFault(loop);
+    s_sim->ClearJournal();
+    const Outcome run = Ctl({"ls", "/loop"});
+    ExpectOneErrorLine(run, "page link loop");
+    EXPECT_NE(run.err.find("error 1059"), std::string::npos) << run.err;
+    size_t requests = 0;
+    for (const auto& entry : s_sim->Journal())
+        requests += entry.target.rfind(loop.pathPrefix, 0) == 0;
+    EXPECT_EQ(requests, 2u);
+}
+
+TEST_F(ClusterctlTest, StatAndSharesRoundTripThroughJson) {
+    const Outcome stat = Ctl({"stat", "/tree/f00", "--json"});
+    ASSERT_EQ(stat.status, 0) << stat.err;
+    rapidjson::Document attributes;
+    attributes.Parse(stat.out.c_str());
+    ASSERT_TRUE(attributes.IsObject()) << stat.out;
+    EXPECT_EQ(Number(attributes, "id"), s_sim->FileId("/tree/f00"));
+    EXPECT_EQ(Number(attributes, "size"), 1536u);
+    EXPECT_EQ(Text(attributes, "type"), "file");
+    // A listing and an attribute reply carry the mode differently; both must show the same.
+    const auto listed = JsonLines(Ctl({"ls", "/tree", "--json"}).out);
+    ASSERT_FALSE(listed.empty());
+    EXPECT_EQ(Text(attributes, "mode"), Text(listed.front(), "mode"));
+    EXPECT_TRUE(std::regex_search(Ctl({"stat", "/tree/f00"}).out, std::regex("\nsize: +1536\n")));
+
+    const std::string description = "Ünïcode \"quoted\"\tand\\slash";
+    const uint64_t share = s_sim->AddSmbShare("odd\"share", "/tree", description);
+    const uint64_t nfs = s_sim->AddNfsExport("/odd", "/tree", description);
+    bool found = false;
+    for (const auto& line : JsonLines(Ctl({"smb", "list", "--json"}).out)) {
+        if (Number(line, "id") != share) continue;
+        found = true;
+        EXPECT_EQ(Text(line, "share_name"), "odd\"share");
+        EXPECT_EQ(Text(line, "description"), description);
+    }
+    EXPECT_TRUE(found);
+    for (const Strings& show : {Strings{"smb", "show", std::to_string(share), "--json"},
+                                Strings{"nfs", "show", std::to_string(nfs), "--json"}}) {
+        const Outcome run = Ctl(show);
+        rapidjson::Document item;
+        item.Parse(run.out.c_str());
+        ASSERT_TRUE(item.IsObject()) << run.out;
+        EXPECT_EQ(Text(item, "description"), description);
+        EXPECT_NE(run.out.find("Ünïcode"), std::string::npos) << "UTF-8 must pass unescaped";
+    }
+    const Outcome nfsText = Ctl({"nfs", "list"});
+    EXPECT_NE(nfsText.out.find("/odd"), std::string::npos) << nfsText.out;
+}
+
+TEST_F(ClusterctlTest, VerboseLogsRequestsWithoutSecrets) {
+    s_sim->ClearJournal();
+    const Outcome shown = Ctl({"-v", "ls", "/tree"});
+    const Outcome failed = Ctl({"-v", "smb", "show", "999"});
+    const Outcome rejected = RunCtl(Connected({"-v", "login"}), {"CLUSTER_PASSWORD=wrong-s3cret"});
+    EXPECT_NE(shown.err.find("/v1/session/login"), std::string::npos) << shown.err;
+    EXPECT_NE(failed.err.find("\n  at "), std::string::npos) << failed.err;
+    Strings secrets{kPassword, "wrong-s3cret"};
+    for (const auto& entry : s_sim->Journal()) {
+        const std::string authorization = entry.Header("Authorization");
+        if (authorization.rfind("Bearer ", 0) == 0) secrets.push_back(authorization.substr(7));
+    }
+    ASSERT_GT(secrets.size(), 2u) << "no bearer token was sent";
+    for (const Outcome& run : {shown, failed, rejected}) {
+        for (const std::string& secret : secrets) {
+            EXPECT_EQ(run.err.find(secret), std::string::npos) << run.err;
+            EXPECT_EQ(run.out.find(secret), std::string::npos) << run.out;
+        }
+    }
+}
+
+TEST_F(ClusterctlTest, TerminalPromptDoesNotEchoAndProgressIsShown) {
+    const Outcome prompted = RunOnTerminal(Connected({"login"}), {}, "Password for admin",
+                                           std::string(kPassword) + "\n");
+    EXPECT_EQ(prompted.status, 0) << prompted.out;
+    EXPECT_NE(prompted.out.find("Logged in to"), std::string::npos) << prompted.out;
+    EXPECT_EQ(prompted.out.find(kPassword), std::string::npos) << "the password was echoed";
+
+    const Outcome walked = RunOnTerminal(Connected({"ls", "-R", "/tree"}),
+                                         {std::string("CLUSTER_PASSWORD=") + kPassword});
+    EXPECT_EQ(walked.status, 0) << walked.out;
+    EXPECT_NE(walked.out.find("entries/s"), std::string::npos) << walked.out;
+    EXPECT_NE(walked.out.find("/tree/sub/deeper/h"), std::string::npos);
+}
+
+TEST(ClusterctlEmbedded, WorksWithoutUrl) {
+    const Outcome login = RunCtl({"login"});
+    EXPECT_EQ(login.status, 0) << login.err;
+    EXPECT_EQ(Lines(login.err).size(), 1u) << login.err;
+    EXPECT_NE(login.err.find("embedded simulated cluster at https://127.0.0.1:"),
+              std::string::npos);
+    EXPECT_EQ(login.out.rfind("Logged in to https://127.0.0.1:", 0), 0u) << login.out;
+
+    const Outcome listed = RunCtl({"snapshots", "list", "--json"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_FALSE(JsonLines(listed.out).empty());
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+// The REST endpoints of the simulated cluster: routing on the raw request target, the token
+// check, and one handler per endpoint. Every error answer is a JSON object with a description.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SimState.h"
+#include "Url.h"
+
+namespace httplib {
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace clustersim {
+
+class Api {
+  public:
+    explicit Api(SimState& state) : m_state(state) {}
+    void Handle(const httplib::Request& request, httplib::Response& response) const;
+
+  private:
+    struct Call {
+        const httplib::Request& request;
+        Target target;
+        std::vector<std::string> captures;  // still encoded
+    };
+    using Handler = void (Api::*)(const Call& call, httplib::Response& response) const;
+    struct Route {
+        const char* method;
+        const char* pattern;
+        Handler handler;
+        bool needsToken;
+    };
+    static const Route kRoutes[];
+
+    const Route* FindRoute(const std::string& method, Call& call, bool* pathKnown) const;
+    void RequireToken(const httplib::Request& request) const;
+    SnapshotPtr FindSnapshot(const std::string& encodedId) const;
+    NodePtr FindDirectory(const std::optional<uint64_t>& snapshotId, const Names& names,
+                          const std::string& path) const;
+
+    void Login(const Call& call, httplib::Response& response) const;
+    void ListEntries(const Call& call, httplib::Response& response) const;
+    void GetAttributes(const Call& call, httplib::Response& response) const;
+    void ListSnapshots(const Call& call, httplib::Response& response) const;
+    void GetSnapshot(const Call& call, httplib::Response& response) const;
+    void CreateSnapshot(const Call& call, httplib::Response& response) const;
+    void DeleteSnapshot(const Call& call, httplib::Response& response) const;
+    void ChangesSince(const Call& call, httplib::Response& response) const;
+    void ListSmbShares(const Call& call, httplib::Response& response) const;
+    void GetSmbShare(const Call& call, httplib::Response& response) const;
+    void ListNfsExports(const Call& call, httplib::Response& response) const;
+    void GetNfsExport(const Call& call, httplib::Response& response) const;
+
+    SimState& m_state;
+};
+
+}  // namespace clustersim

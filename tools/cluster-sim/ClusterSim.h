@@ -1,0 +1,116 @@
+// The simulated cluster: a real HTTP(S) server that answers the REST paths the client library
+// uses, for tests, the demo and benchmarks. Embed it through this class or run the
+// `cluster-sim` executable, which wraps it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace clustersim {
+
+struct Options {
+    std::string host = "127.0.0.1";  // loopback unless told otherwise
+    int port = 0;                    // 0 picks a free port
+    bool tls = true;
+    std::string certFile;  // with keyFile: serve this certificate instead of a generated one
+    std::string keyFile;
+    std::vector<std::pair<std::string, std::string>> users{{"admin", "admin"}};
+    bool seedDemo = true;    // the small demo tree, snapshots, shares and exports
+    uint64_t seedFiles = 0;  // > 0: a directory "/big" holding this many files
+    uint64_t seedDiff = 0;   // > 0: two snapshots of "/diff" that differ by this many changes
+    unsigned defaultPageSize = 1000;  // page size when a request gives no "limit"
+};
+
+// One request as the server received it.
+struct JournalEntry {
+    std::string method;
+    std::string target;  // path and query exactly as sent (still percent-encoded)
+    std::vector<std::pair<std::string, std::string>> headers;  // in arrival order
+    std::string body;
+
+    // First header of that name (case-insensitive); empty when absent.
+    std::string Header(const std::string& name) const;
+    // How many headers of that name (case-insensitive) the request carried.
+    size_t HeaderCount(const std::string& name) const;
+};
+
+// A fault for requests whose method matches (empty = any) and whose target starts with
+// pathPrefix. `remaining` < 0 applies it forever, otherwise to that many requests.
+struct Fault {
+    enum class Kind {
+        Delay,              // wait delayMs, then answer normally
+        Respond,            // answer with status and body (content type contentType)
+        TruncatedBody,      // announce body's full length, send half of it, close
+        NotJson,            // 200 with a body that is not JSON
+        CloseNoAnswer,      // close the connection without any answer
+        StallAfterHeaders,  // send the headers, then send nothing for delayMs, then close
+        HugeBody,           // 200 with a body of hugeBytes bytes
+    };
+    Kind kind = Kind::Respond;
+    std::string method;
+    std::string pathPrefix;
+    int status = 500;
+    std::string body;
+    std::string contentType = "application/json";
+    int delayMs = 0;
+    uint64_t hugeBytes = 0;
+    int remaining = -1;
+};
+
+// What a directory entry is made of, for tests that build their own trees.
+enum class FileType { File, Directory, Symlink };
+
+class Simulator {
+  public:
+    explicit Simulator(Options options = Options());
+    ~Simulator();  // stops the server
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Binds, starts serving on a background thread and returns once requests are accepted.
+    // On failure returns false and says why in *error.
+    bool Start(std::string* error);
+    void Stop();
+
+    std::string BaseUrl() const;  // e.g. "https://127.0.0.1:40123", no trailing slash
+    std::string CaFile() const;   // PEM file a client trusts for this server; empty without TLS
+    int Port() const;
+
+    // Request journal.
+    std::vector<JournalEntry> Journal() const;
+    void ClearJournal();
+
+    // Fault plan.
+    void AddFault(const Fault& fault);
+    void ClearFaults();
+
+    // Users and tokens.
+    void AddUser(const std::string& name, const std::string& password);
+    void RevokeTokens();  // every issued token becomes invalid (401 afterwards)
+
+    // The virtual file system. Paths are absolute, "/" separated, UTF-8, no trailing "/".
+    // Each returns the new or changed object's file id, 0 when the path is invalid.
+    uint64_t MakeDirectory(const std::string& path);             // parents are made as needed
+    uint64_t WriteFile(const std::string& path, uint64_t size);  // creates or modifies
+    uint64_t MakeSymlink(const std::string& path);
+    bool Remove(const std::string& path);            // a directory with everything below it
+    uint64_t FileId(const std::string& path) const;  // 0 when absent
+
+    // Snapshots freeze the tree below the source as it is now; returns the snapshot id.
+    uint64_t TakeSnapshot(const std::string& name, const std::string& sourcePath);
+
+    // Shares and exports; each returns the new id.
+    uint64_t AddSmbShare(const std::string& name, const std::string& fsPath,
+                         const std::string& description);
+    uint64_t AddNfsExport(const std::string& exportPath, const std::string& fsPath,
+                          const std::string& description);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace clustersim

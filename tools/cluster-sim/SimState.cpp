@@ -1,0 +1,156 @@
+#include "SimState.h"
+
+#include <openssl/rand.h>
+
+#include <algorithm>
+
+#include "Render.h"
+#include "TreeDiff.h"
+
+namespace clustersim {
+namespace {
+
+std::string RandomToken() {
+    constexpr size_t kBytes = 32;
+    unsigned char random[kBytes];
+    if (RAND_bytes(random, sizeof(random)) != 1) return {};
+    static const char kHex[] = "0123456789abcdef";
+    std::string token = "1:";
+    for (const unsigned char byte : random) {
+        token += kHex[byte >> 4];
+        token += kHex[byte & 0xF];
+    }
+    return token;
+}
+
+}  // namespace
+
+NodePtr Snapshot::Resolve(const Names& names) const {
+    if (names.size() < sourceNames.size()) return nullptr;
+    for (size_t i = 0; i < sourceNames.size(); ++i) {
+        if (names[i] != sourceNames[i]) return nullptr;
+    }
+    return Lookup(root, names, sourceNames.size());
+}
+
+SnapshotPtr SnapshotStore::Add(Snapshot snapshot) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    snapshot.id = m_nextId++;
+    auto added = std::make_shared<const Snapshot>(std::move(snapshot));
+    m_snapshots.emplace(added->id, added);
+    return added;
+}
+
+std::vector<SnapshotPtr> SnapshotStore::List() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<SnapshotPtr> all;
+    for (const auto& entry : m_snapshots) all.push_back(entry.second);
+    return all;
+}
+
+SnapshotPtr SnapshotStore::Find(uint64_t id) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_snapshots.find(id);
+    return it == m_snapshots.end() ? nullptr : it->second;
+}
+
+bool SnapshotStore::Delete(uint64_t id) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_snapshots.erase(id) == 0) return false;
+    }
+    std::lock_guard<std::mutex> lock(m_changesMutex);
+    for (auto it = m_changes.begin(); it != m_changes.end();) {
+        const bool involved = it->first.first == id || it->first.second == id;
+        it = involved ? m_changes.erase(it) : std::next(it);
+    }
+    return true;
+}
+
+std::shared_ptr<const RenderedChanges> SnapshotStore::Changes(const Snapshot& newer,
+                                                              const Snapshot& older) {
+    std::lock_guard<std::mutex> lock(m_changesMutex);
+    auto& cached = m_changes[{newer.id, older.id}];
+    if (!cached) {
+        RenderedChanges rendered;
+        for (const Change& change :
+             DiffTrees(older.root, newer.root, JoinPath(newer.sourceNames))) {
+            rendered.push_back(RenderChange(change));
+        }
+        cached = std::make_shared<const RenderedChanges>(std::move(rendered));
+    }
+    return cached;
+}
+
+Accounts::Accounts(const std::vector<std::pair<std::string, std::string>>& users) {
+    for (const auto& [name, password] : users) m_passwords[name] = password;
+}
+
+void Accounts::AddUser(const std::string& name, const std::string& password) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_passwords[name] = password;
+}
+
+std::optional<std::string> Accounts::Login(const std::string& name, const std::string& password) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_passwords.find(name);
+    if (it == m_passwords.end() || it->second != password) return std::nullopt;
+    std::string token = RandomToken();
+    if (token.empty()) return std::nullopt;
+    m_tokens.insert(token);
+    return token;
+}
+
+bool Accounts::IsValid(const std::string& token) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_tokens.count(token) != 0;
+}
+
+void Accounts::RevokeTokens() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_tokens.clear();
+}
+
+uint64_t ShareRegistry::AddSmb(SmbShare share) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    share.id = m_smb.size() + 1;
+    m_smb.push_back(std::move(share));
+    return m_smb.back().id;
+}
+
+uint64_t ShareRegistry::AddNfs(NfsExport nfsExport) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    nfsExport.id = m_nfs.size() + 1;
+    m_nfs.push_back(std::move(nfsExport));
+    return m_nfs.back().id;
+}
+
+std::vector<SmbShare> ShareRegistry::SmbShares() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_smb;
+}
+
+std::vector<NfsExport> ShareRegistry::NfsExports() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nfs;
+}
+
+SimState::SimState(const Options& options)
+    : accounts(options.users), defaultPageSize(std::max(1u, options.defaultPageSize)) {}
+
+SnapshotPtr SimState::TakeSnapshot(const std::string& name, const std::string& sourcePath,
+                                   const std::string& expiration) {
+    const auto names = ParsePath(sourcePath);
+    const NodePtr source = names ? Lookup(tree.Root(), *names) : nullptr;
+    if (!source || !source->IsDirectory()) return nullptr;
+    Snapshot snapshot;
+    snapshot.name = name;
+    snapshot.timestamp = clock.Tick();
+    snapshot.expiration = expiration;
+    snapshot.sourceId = source->attrs.id;
+    snapshot.sourceNames = *names;
+    snapshot.root = source;
+    return snapshots.Add(std::move(snapshot));
+}
+
+}  // namespace clustersim

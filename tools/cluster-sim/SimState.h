@@ -1,0 +1,111 @@
+// Everything the simulated cluster knows besides the file tree itself: snapshots, accounts,
+// shares and exports. Each registry locks on its own; request threads share them.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ClusterSim.h"
+#include "FileTree.h"
+#include "SimClock.h"
+
+namespace clustersim {
+
+struct Snapshot {
+    uint64_t id = 0;
+    std::string name;
+    int64_t timestamp = 0;
+    std::string expiration;
+    uint64_t sourceId = 0;
+    Names sourceNames;
+    NodePtr root;  // the source directory as it was when taken
+
+    // The frozen node at the live path `names`; null outside the source or when absent.
+    NodePtr Resolve(const Names& names) const;
+};
+using SnapshotPtr = std::shared_ptr<const Snapshot>;
+
+// Rendered change objects between two snapshots, in the order they are served.
+using RenderedChanges = std::vector<std::string>;
+
+class SnapshotStore {
+  public:
+    SnapshotPtr Add(Snapshot snapshot);  // assigns the id
+    std::vector<SnapshotPtr> List() const;
+    SnapshotPtr Find(uint64_t id) const;
+    bool Delete(uint64_t id);
+    // Worked out on first use and kept: both sides are frozen, so the answer cannot change.
+    std::shared_ptr<const RenderedChanges> Changes(const Snapshot& newer, const Snapshot& older);
+
+  private:
+    mutable std::mutex m_mutex;
+    std::map<uint64_t, SnapshotPtr> m_snapshots;
+    uint64_t m_nextId = 1;
+    std::mutex m_changesMutex;  // held while a diff is worked out, so each is done once
+    std::map<std::pair<uint64_t, uint64_t>, std::shared_ptr<const RenderedChanges>> m_changes;
+};
+
+class Accounts {
+  public:
+    explicit Accounts(const std::vector<std::pair<std::string, std::string>>& users);
+    void AddUser(const std::string& name, const std::string& password);
+    std::optional<std::string> Login(const std::string& name, const std::string& password);
+    bool IsValid(const std::string& token) const;
+    void RevokeTokens();
+
+  private:
+    mutable std::mutex m_mutex;
+    std::map<std::string, std::string> m_passwords;
+    std::set<std::string> m_tokens;
+};
+
+struct SmbShare {
+    uint64_t id = 0;
+    std::string name;
+    std::string fsPath;
+    std::string description;
+};
+
+struct NfsExport {
+    uint64_t id = 0;
+    std::string exportPath;
+    std::string fsPath;
+    std::string description;
+};
+
+class ShareRegistry {
+  public:
+    uint64_t AddSmb(SmbShare share);
+    uint64_t AddNfs(NfsExport nfsExport);
+    std::vector<SmbShare> SmbShares() const;
+    std::vector<NfsExport> NfsExports() const;
+
+  private:
+    mutable std::mutex m_mutex;
+    std::vector<SmbShare> m_smb;
+    std::vector<NfsExport> m_nfs;
+};
+
+struct SimState {
+    explicit SimState(const Options& options);
+
+    // Freezes the live directory at `sourcePath`; null when it is not a directory.
+    SnapshotPtr TakeSnapshot(const std::string& name, const std::string& sourcePath,
+                             const std::string& expiration);
+
+    SimClock clock;
+    FileTree tree{clock};
+    SnapshotStore snapshots;
+    Accounts accounts;
+    ShareRegistry shares;
+    unsigned defaultPageSize;
+};
+
+}  // namespace clustersim

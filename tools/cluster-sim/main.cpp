@@ -1,0 +1,198 @@
+// cluster-sim: serves the simulated cluster until SIGINT or SIGTERM. Prints one line with the
+// base URL (and the certificate to trust) once it accepts requests, for scripts to read.
+#include <signal.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ClusterSim.h"
+
+namespace {
+
+using clustersim::Fault;
+using clustersim::Options;
+
+const char* const kUsage =
+    "usage: cluster-sim [options]\n"
+    "  --listen HOST:PORT       where to listen (default 127.0.0.1:0, a free port)\n"
+    "  --tls | --no-tls         HTTPS with a generated certificate (default) or plain HTTP\n"
+    "  --cert FILE --key FILE   serve this certificate instead\n"
+    "  --user NAME:PASSWORD     an account, repeatable (default admin:admin)\n"
+    "  --files N                a directory /big with N files\n"
+    "  --diff N                 snapshots diff-base and diff-target of /diff, N changes apart\n"
+    "  --no-demo                no demo tree, snapshots, shares or exports\n"
+    "  --page-size N            page size when a request gives no limit (default 1000)\n"
+    "  --fault METHOD:PREFIX:KIND[:ARG]\n"
+    "                           misbehave on requests whose target starts with PREFIX\n"
+    "                           (an empty METHOD matches any), repeatable; KIND is one of\n"
+    "                           delay:MS respond:STATUS truncated not-json close stall:MS\n"
+    "                           huge:BYTES\n";
+
+struct CommandLine {
+    Options options;
+    std::vector<Fault> faults;
+    bool usersGiven = false;
+    bool help = false;
+};
+
+bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* value) {
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    *value = std::stoull(text);
+    return *value <= max;
+}
+
+bool ParseListen(const std::string& text, Options* options) {
+    const size_t colon = text.rfind(':');
+    uint64_t port = 0;
+    if (colon == std::string::npos || !ParseUnsigned(text.substr(colon + 1), 65535, &port)) {
+        return false;
+    }
+    std::string host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    options->host = host;
+    options->port = static_cast<int>(port);
+    return !host.empty();
+}
+
+std::vector<std::string> SplitColons(const std::string& text) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t colon = text.find(':'); colon != std::string::npos; colon = text.find(':', start)) {
+        fields.push_back(text.substr(start, colon - start));
+        start = colon + 1;
+    }
+    fields.push_back(text.substr(start));
+    return fields;
+}
+
+// The simple form of a fault: it applies to every matching request.
+bool ParseFault(const std::string& text, Fault* fault) {
+    const auto fields = SplitColons(text);
+    if (fields.size() < 3 || fields.size() > 4) return false;
+    fault->method = fields[0];
+    fault->pathPrefix = fields[1];
+    const std::string& kind = fields[2];
+    uint64_t argument = 0;
+    const bool hasArgument = fields.size() == 4 && ParseUnsigned(fields[3], UINT64_MAX, &argument);
+    if (hasArgument !=
+        (kind == "delay" || kind == "respond" || kind == "stall" || kind == "huge")) {
+        return false;
+    }
+    const int smallArgument = static_cast<int>(std::min<uint64_t>(argument, INT_MAX));
+    if (kind == "delay" || kind == "stall") {
+        fault->kind = kind == "delay" ? Fault::Kind::Delay : Fault::Kind::StallAfterHeaders;
+        fault->delayMs = smallArgument;
+    } else if (kind == "respond") {
+        fault->kind = Fault::Kind::Respond;
+        fault->status = smallArgument;
+        fault->contentType = "text/html";
+        fault->body = "<html><body><h1>" + fields[3] + "</h1></body></html>";
+    } else if (kind == "huge") {
+        fault->kind = Fault::Kind::HugeBody;
+        fault->hugeBytes = argument;
+    } else if (kind == "truncated" || kind == "not-json" || kind == "close") {
+        fault->kind = kind == "truncated"  ? Fault::Kind::TruncatedBody
+                      : kind == "not-json" ? Fault::Kind::NotJson
+                                           : Fault::Kind::CloseNoAnswer;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool ApplyValue(const std::string& flag, const std::string& value, CommandLine* line) {
+    Options& options = line->options;
+    uint64_t number = 0;
+    if (flag == "--listen") return ParseListen(value, &options);
+    if (flag == "--cert") options.certFile = value;
+    if (flag == "--key") options.keyFile = value;
+    if (flag == "--files") return ParseUnsigned(value, UINT64_MAX, &options.seedFiles);
+    if (flag == "--diff") return ParseUnsigned(value, UINT64_MAX, &options.seedDiff);
+    if (flag == "--page-size") {
+        if (!ParseUnsigned(value, UINT_MAX, &number) || number == 0) return false;
+        options.defaultPageSize = static_cast<unsigned>(number);
+    }
+    if (flag == "--user") {
+        const size_t colon = value.find(':');
+        if (colon == std::string::npos || colon == 0) return false;
+        if (!line->usersGiven) options.users.clear();
+        line->usersGiven = true;
+        options.users.emplace_back(value.substr(0, colon), value.substr(colon + 1));
+    }
+    if (flag == "--fault") {
+        Fault fault;
+        if (!ParseFault(value, &fault)) return false;
+        line->faults.push_back(fault);
+    }
+    return true;
+}
+
+bool Parse(int argc, char** argv, CommandLine* line, std::string* error) {
+    static const std::set<std::string> kWithValue = {
+        "--listen", "--cert", "--key", "--files", "--diff", "--page-size", "--user", "--fault"};
+    for (int i = 1; i < argc; ++i) {
+        const std::string flag = argv[i];
+        if (flag == "--help" || flag == "-h") {
+            line->help = true;
+        } else if (flag == "--tls" || flag == "--no-tls") {
+            line->options.tls = flag == "--tls";
+        } else if (flag == "--no-demo") {
+            line->options.seedDemo = false;
+        } else if (kWithValue.count(flag) == 0) {
+            *error = "unknown option " + flag;
+            return false;
+        } else if (i + 1 == argc) {
+            *error = flag + " needs a value";
+            return false;
+        } else if (!ApplyValue(flag, argv[++i], line)) {
+            *error = "bad value for " + flag + ": " + argv[i];
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CommandLine line;
+    std::string error;
+    if (!Parse(argc, argv, &line, &error)) {
+        std::fprintf(stderr, "cluster-sim: %s\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+    if (line.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    // Blocked before any thread starts, so every thread inherits it and sigwait gets them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    clustersim::Simulator simulator(line.options);
+    for (const Fault& fault : line.faults) simulator.AddFault(fault);
+    if (!simulator.Start(&error)) {
+        std::fprintf(stderr, "cluster-sim: %s\n", error.c_str());
+        return 1;
+    }
+    const std::string ca = simulator.CaFile();
+    std::printf("cluster-sim listening on %s%s%s\n", simulator.BaseUrl().c_str(),
+                ca.empty() ? "" : " ca=", ca.c_str());
+    std::fflush(stdout);
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    simulator.Stop();
+    return 0;
+}

@@ -1,0 +1,168 @@
+#include "Output.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+namespace clusterctl {
+namespace {
+
+constexpr const char* kColumnGap = "  ";
+constexpr const char* kEmptyCell = "-";
+
+// RapidJSON escapes what JSON requires and lets UTF-8 through unchanged.
+std::string JsonObject(const Fields& fields) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.StartObject();
+    for (const Field& field : fields) {
+        writer.Key(field.name.data(), static_cast<rapidjson::SizeType>(field.name.size()));
+        switch (field.kind) {
+            case Field::Kind::Number:
+                writer.Uint64(field.number);
+                break;
+            case Field::Kind::Boolean:
+                writer.Bool(field.boolean);
+                break;
+            case Field::Kind::Text:
+                writer.String(field.text.data(),
+                              static_cast<rapidjson::SizeType>(field.text.size()));
+                break;
+        }
+    }
+    writer.EndObject();
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+// Columns are counted in characters, not bytes, so UTF-8 names line up too.
+size_t DisplayWidth(const std::string& text) {
+    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+std::string Shown(const Field& field) {
+    return field.text.empty() ? kEmptyCell : field.text;
+}
+
+std::string Heading(const std::string& name) {
+    std::string heading = name;
+    for (char& c : heading) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return heading;
+}
+
+std::vector<const Field*> TableFields(const Fields& row) {
+    std::vector<const Field*> shown;
+    for (const Field& field : row) {
+        if (!field.detail) shown.push_back(&field);
+    }
+    return shown;
+}
+
+}  // namespace
+
+Field TextField(std::string name, std::string text) {
+    Field field;
+    field.name = std::move(name);
+    field.text = std::move(text);
+    return field;
+}
+
+Field NumberField(std::string name, uint64_t number) {
+    return NumberField(std::move(name), number, std::to_string(number));
+}
+
+Field NumberField(std::string name, uint64_t number, std::string shownAs) {
+    Field field = TextField(std::move(name), std::move(shownAs));
+    field.kind = Field::Kind::Number;
+    field.number = number;
+    return field;
+}
+
+Field BooleanField(std::string name, bool value) {
+    Field field = TextField(std::move(name), value ? "true" : "false");
+    field.kind = Field::Kind::Boolean;
+    field.boolean = value;
+    return field;
+}
+
+Field Detail(Field field) {
+    field.detail = true;
+    return field;
+}
+
+void PrintItem(std::ostream& out, Format format, const Fields& fields) {
+    if (format == Format::Json) {
+        out << JsonObject(fields) << '\n';
+        return;
+    }
+    size_t nameWidth = 0;
+    for (const Field& field : fields) nameWidth = std::max(nameWidth, field.name.size());
+    for (const Field& field : fields) {
+        out << field.name << ':' << std::string(nameWidth - field.name.size() + 1, ' ')
+            << Shown(field) << '\n';
+    }
+}
+
+Listing::Listing(std::ostream& out, Format format, bool withHeading)
+    : m_out(out), m_format(format), m_withHeading(withHeading) {}
+
+void Listing::Add(Fields row) {
+    m_rows.push_back(std::move(row));
+}
+
+void Listing::Flush() {
+    if (m_format == Format::Json) {
+        for (const Fields& row : m_rows) m_out << JsonObject(row) << '\n';
+    } else {
+        FlushText();
+    }
+    m_rows.clear();
+    m_out.flush();
+}
+
+void Listing::FlushText() {
+    if (m_rows.empty()) return;
+    std::vector<std::string> headings;
+    std::vector<bool> rightAligned;
+    for (const Field* field : TableFields(m_rows.front())) {
+        headings.push_back(Heading(field->name));
+        rightAligned.push_back(field->kind == Field::Kind::Number);
+    }
+    std::vector<std::vector<std::string>> cells;
+    for (const Fields& row : m_rows) {
+        cells.emplace_back();
+        for (const Field* field : TableFields(row)) cells.back().push_back(Shown(*field));
+    }
+    if (m_withHeading && !m_headingWritten) WidenColumns(headings);
+    for (const auto& rowCells : cells) WidenColumns(rowCells);
+    if (m_withHeading && !m_headingWritten) {
+        WriteRow(headings, std::vector<bool>(headings.size(), false));
+        m_headingWritten = true;
+    }
+    for (const auto& rowCells : cells) WriteRow(rowCells, rightAligned);
+}
+
+void Listing::WidenColumns(const std::vector<std::string>& cells) {
+    if (m_widths.size() < cells.size()) m_widths.resize(cells.size(), 0);
+    for (size_t i = 0; i < cells.size(); ++i)
+        m_widths[i] = std::max(m_widths[i], DisplayWidth(cells[i]));
+}
+
+void Listing::WriteRow(const std::vector<std::string>& cells,
+                       const std::vector<bool>& rightAligned) {
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const bool last = i + 1 == cells.size();
+        const std::string padding(m_widths[i] - DisplayWidth(cells[i]), ' ');
+        if (rightAligned[i]) m_out << padding;
+        m_out << cells[i];
+        if (!rightAligned[i] && !last) m_out << padding;
+        if (!last) m_out << kColumnGap;
+    }
+    m_out << '\n';
+}
+
+}  // namespace clusterctl

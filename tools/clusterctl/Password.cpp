@@ -1,0 +1,90 @@
+#include "Password.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+
+#include "UsageError.h"
+
+namespace clusterctl {
+namespace {
+
+// The terminal settings to put back if the user interrupts the prompt; echo must not stay
+// off in their shell.
+struct termios g_savedTerminal;
+
+void RestoreTerminalAndDie(int signalNumber) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+void StripLineEnd(std::string& line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+}
+
+std::string ReadLine(std::FILE* file) {
+    std::string line;
+    for (int c = std::fgetc(file); c != EOF && c != '\n'; c = std::fgetc(file)) {
+        line += static_cast<char>(c);
+    }
+    StripLineEnd(line);
+    return line;
+}
+
+class EchoOff {
+  public:
+    EchoOff() {
+        tcgetattr(STDIN_FILENO, &g_savedTerminal);
+        struct termios quiet = g_savedTerminal;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        m_oldInterrupt = std::signal(SIGINT, RestoreTerminalAndDie);
+        m_oldTerminate = std::signal(SIGTERM, RestoreTerminalAndDie);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    ~EchoOff() {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
+        std::signal(SIGINT, m_oldInterrupt);
+        std::signal(SIGTERM, m_oldTerminate);
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+  private:
+    void (*m_oldInterrupt)(int);
+    void (*m_oldTerminate)(int);
+};
+
+}  // namespace
+
+std::string ReadPasswordFile(const std::string& path) {
+    std::ifstream file(path);
+    std::string line;
+    if (!file || !std::getline(file, line)) {
+        throw UsageError("cannot read a password from " + path);
+    }
+    StripLineEnd(line);
+    return line;
+}
+
+std::string PromptForPassword(const std::string& prompt) {
+    if (!isatty(STDIN_FILENO)) {
+        throw UsageError(
+            "no password: set CLUSTER_PASSWORD, give --password-file, or run on a terminal");
+    }
+    std::string password;
+    {
+        // Echo goes off before the prompt shows, so nothing typed after it can be echoed.
+        EchoOff echoOff;
+        std::fputs(prompt.c_str(), stderr);
+        std::fflush(stderr);
+        password = ReadLine(stdin);
+    }
+    std::fputs("\n", stderr);  // the user's Enter was not echoed
+    return password;
+}
+
+}  // namespace clusterctl

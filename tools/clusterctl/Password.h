@@ -1,0 +1,16 @@
+// Where the password comes from. It is never taken from the command line, where other users
+// of the machine could read it from the process list.
+#pragma once
+
+#include <string>
+
+namespace clusterctl {
+
+// The first line of the file, without its line ending. Throws UsageError when unreadable.
+std::string ReadPasswordFile(const std::string& path);
+
+// Asks on stderr and reads one line from the terminal on stdin with echo turned off.
+// Throws UsageError when stdin is not a terminal.
+std::string PromptForPassword(const std::string& prompt);
+
+}  // namespace clusterctl

@@ -1,0 +1,42 @@
+#include "Progress.h"
+
+namespace clusterctl {
+namespace {
+
+constexpr std::chrono::milliseconds kRedrawInterval{100};
+
+}  // namespace
+
+ProgressLine::ProgressLine(std::FILE* terminal, bool enabled, bool outputOnTerminal)
+    : m_terminal(terminal), m_enabled(enabled), m_outputOnTerminal(outputOnTerminal) {}
+
+ProgressLine::~ProgressLine() {
+    Clear();
+}
+
+void ProgressLine::Update(const pagewalk::PageCount& count) {
+    if (!m_enabled || count.pages < 2) return;
+    const Clock::time_point now = Clock::now();
+    if (now - m_lastDraw < kRedrawInterval) return;
+    const double seconds = std::chrono::duration<double>(now - m_start).count();
+    const double rate = seconds > 0 ? static_cast<double>(count.entries) / seconds : 0.0;
+    std::fprintf(m_terminal, "\r\033[K%llu pages, %llu entries, %.0f entries/s",
+                 static_cast<unsigned long long>(count.pages),
+                 static_cast<unsigned long long>(count.entries), rate);
+    std::fflush(m_terminal);
+    m_shown = true;
+    m_lastDraw = now;
+}
+
+void ProgressLine::BeforeOutput() {
+    if (m_outputOnTerminal) Clear();
+}
+
+void ProgressLine::Clear() {
+    if (!m_shown) return;
+    std::fputs("\r\033[K", m_terminal);
+    std::fflush(m_terminal);
+    m_shown = false;
+}
+
+}  // namespace clusterctl

@@ -1,0 +1,38 @@
+// The single updating progress line of multi-page work. It is drawn on stderr only when
+// stderr is a terminal, and only once a second page is read: short listings stay quiet.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+
+#include "PageWalker.h"
+
+namespace clusterctl {
+
+class ProgressLine {
+  public:
+    // `outputOnTerminal`: the listing itself goes to a terminal too, so the line has to make
+    // way before each page is written.
+    ProgressLine(std::FILE* terminal, bool enabled, bool outputOnTerminal);
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    // Redraws the line from the count, at most a few times a second.
+    void Update(const pagewalk::PageCount& count);
+    // Call before writing a page of output.
+    void BeforeOutput();
+    void Clear();
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    std::FILE* m_terminal;
+    bool m_enabled;
+    bool m_outputOnTerminal;
+    bool m_shown = false;
+    Clock::time_point m_start = Clock::now();
+    Clock::time_point m_lastDraw;  // the epoch until the first draw
+};
+
+}  // namespace clusterctl

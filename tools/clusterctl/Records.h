@@ -1,0 +1,32 @@
+// The library's records as named fields for Output: what each command shows and how.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+#include "Cluster/ClusterParser.h"
+#include "Output.h"
+
+namespace clusterctl {
+
+// "2026-12-08T15:37:33Z".
+std::string IsoTime(time_t time);
+// Powers of 1024 with one decimal below ten, as `ls -h` shows them: "512", "1.5K", "20M".
+std::string HumanSize(uint64_t bytes);
+
+// How a directory entry's mode was read: a listing holds the mode's value, an attribute
+// reply holds its octal digits read as a decimal number.
+enum class ModeReading { Value, OctalDigits };
+
+struct EntryStyle {
+    ModeReading mode = ModeReading::Value;
+    bool humanSizes = false;
+};
+
+Fields SnapshotFields(const Cluster::CSnapshotInfo& snapshot);
+Fields ChangeFields(const Cluster::CSnapshotDiffInfo& change);
+Fields EntryFields(const Cluster::CDirectoryEntry& entry, const EntryStyle& style);
+Fields SmbShareFields(const Cluster::CSMBShareEntry& share);
+Fields NfsExportFields(const Cluster::CNFSExportEntry& nfsExport);
+
+}  // namespace clusterctl
