@@ -1,9 +1,46 @@
 #include "Cluster/ClusterFields.h"
 
+#include <stdexcept>
+
 namespace Cluster {
 namespace {
+
 thread_local const ElementHandOff* t_currentHandOff = nullptr;
+
+// Lets the wrapper's getter name the problem with a value, as it does for the value tree.
+template <class Getter>
+[[noreturn]] void ThrowAsTheWrapper(const ScannedValue& value, const char* key, Getter getter) {
+    json_spirit::mObject object;
+    if (value.present) object[key] = value.ToValue();
+    getter(object, key);
+    throw TnJsonError(std::string("key '") + key + "' cannot be read");
+}
+
 }  // namespace
+
+TextRef ScannedFields::Text(size_t slot, const char* key) const {
+    const ScannedValue& value = m_slots[slot];
+    if (!value.present || value.kind != json_spirit::str_type) {
+        ThrowAsTheWrapper(value, key, TnJson::GetStringValue);
+    }
+    return TextRef{value.text, value.length};
+}
+
+bool ScannedFields::Flag(size_t slot, const char* key) const {
+    const ScannedValue& value = m_slots[slot];
+    if (!value.present || value.kind != json_spirit::bool_type) {
+        ThrowAsTheWrapper(value, key, TnJson::GetBoolValue);
+    }
+    return value.flag;
+}
+
+uint64_t ScannedFields::Number(size_t slot, const char* key) const {
+    const ScannedValue& value = m_slots[slot];
+    const bool unsignedNumber = value.present && value.kind == json_spirit::int_type &&
+                                (value.isUnsigned || value.integer >= 0);
+    if (!unsignedNumber) ThrowAsTheWrapper(value, key, TnJson::GetUInt64Value);
+    return value.isUnsigned ? value.unsignedInteger : static_cast<uint64_t>(value.integer);
+}
 
 bool ReadOperation(const std::string& text, SnapshotDiffOperation& operation) {
     if (text == "CREATE") {
@@ -18,8 +55,9 @@ bool ReadOperation(const std::string& text, SnapshotDiffOperation& operation) {
     return true;
 }
 
-ElementHandOff::ElementHandOff(const json_spirit::mObject& element)
-    : m_element(element), m_previous(t_currentHandOff) {
+ElementHandOff::ElementHandOff(const ListingScan& scan, const std::string& text,
+                               const ScannedElement& element)
+    : m_scan(scan), m_text(text), m_element(element), m_previous(t_currentHandOff) {
     t_currentHandOff = this;
 }
 
@@ -33,32 +71,23 @@ const ElementHandOff* ElementHandOff::Of(const std::string& text) {
     return nullptr;
 }
 
-ParsedObject::ParsedObject(const std::string& text)
-    : m_text(text), m_handOff(ElementHandOff::Of(text)) {
-    if (m_handOff == nullptr) m_isObject = TnJson::Unserialize(text, m_parsed);
-}
-
-CZuError NotAnObjectError(const json_spirit::mValue& element, const char* badEntryFormat,
-                          const FXCodeLocation& here) {
-    std::string reason;
+std::string NotAnObjectReason(const ScannedElement& element) {
     try {
-        element.get_obj();
+        element.scalar.ToValue().get_obj();
     } catch (const std::exception& exception) {
-        reason = exception.what();
+        return exception.what();
     }
-    return FXErrorUtil::ErrorWin32(here, kParseError, badEntryFormat,
-                                   json_spirit::write_string(element, 0).c_str(), reason.c_str());
+    return std::string();
 }
 
-CZuError ReadNextLink(const json_spirit::mObject& reply, const std::string& text,
-                      std::string& nextLink, const FXCodeLocation& here) {
-    const auto paging = reply.find("paging");
-    if (paging == reply.end() || paging->second.type() != json_spirit::obj_type) {
+CZuError ReadNextLink(const ListingScan& scan, const std::string& text, std::string& nextLink,
+                      const FXCodeLocation& here) {
+    if (!scan.Paging().present || scan.Paging().kind != json_spirit::obj_type) {
         return FXErrorUtil::ErrorWin32(here, kParseError, "No paging section present in the JSON %s",
                                        text.c_str());
     }
     try {
-        nextLink = TnJson::GetStringValue(paging->second.get_obj(), "next");
+        nextLink = OwnText(ScannedFields(&scan.Next()).Text(0, "next"));
     } catch (const std::exception& exception) {
         return FXErrorUtil::ErrorWin32(here, kParseError,
                                        "Cannot retrieve paging:next from the JSON %s due to %s",

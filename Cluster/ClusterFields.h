@@ -1,13 +1,18 @@
 // Internal to the library: the one way every record parser reads fields and walks lists.
-// A record type is a table of keys (Field), read in table order; a listing is walked once by
+// A record type is a table of keys (Field), read in table order from one of two sources: the
+// value tree of a single reply (TreeFields), or an element of a listing's light parsed form
+// (ScannedFields), which fail with the same texts. A listing is walked once by
 // ReadListedRecords (arrays of records that also stand alone) or ReadPage (paged listings).
 // Errors are made with the location of the public operation that called in.
 #pragma once
 
 #include <cstdlib>
+#include <cstring>
 #include <list>
 #include <string>
+#include <vector>
 
+#include "Cluster/ClusterListingScan.h"
 #include "Cluster/ClusterParser.h"
 #include "platform/TnJson.h"
 
@@ -18,7 +23,7 @@ enum class FieldKind {
     Flag,           // JSON boolean
     Number,         // JSON number, unsigned 64-bit
     TextNumber,     // JSON string read with strtoull in the field's base
-    Time,           // JSON string read with ConvertStringToTimeStamp
+    Time,           // JSON string read as a cluster time
     DirectoryType,  // JSON string: true exactly for "FS_FILE_TYPE_DIRECTORY"
     Operation,      // JSON string: "CREATE", "DELETE" or "MODIFY"
 };
@@ -71,9 +76,54 @@ struct FieldTable {
     constexpr FieldTable(const Field<Record> (&fields)[N]) : first(fields), count(N) {}
     const Field<Record>* begin() const { return first; }
     const Field<Record>* end() const { return first + count; }
+    std::vector<const char*> Keys() const {
+        std::vector<const char*> keys;
+        for (const Field<Record>& field : *this) keys.push_back(field.key);
+        return keys;
+    }
 
     const Field<Record>* first;
     size_t count;
+};
+
+// A string value without a copy: NUL-terminated where it lies.
+struct TextRef {
+    const char* data;
+    size_t size;
+};
+
+inline const char* CText(const std::string& text) { return text.c_str(); }
+inline const char* CText(TextRef text) { return text.data; }
+inline std::string OwnText(std::string&& text) { return std::move(text); }
+inline std::string OwnText(TextRef text) { return std::string(text.data, text.size); }
+inline bool TextEquals(const std::string& text, const char* literal) { return text == literal; }
+inline bool TextEquals(TextRef text, const char* literal) {
+    return text.size == std::strlen(literal) && std::memcmp(text.data, literal, text.size) == 0;
+}
+
+// Fields of one object of the value tree, through the JSON wrapper's getters.
+class TreeFields {
+public:
+    explicit TreeFields(const json_spirit::mObject& object) : m_object(object) {}
+    std::string Text(size_t, const char* key) const { return TnJson::GetStringValue(m_object, key); }
+    bool Flag(size_t, const char* key) const { return TnJson::GetBoolValue(m_object, key); }
+    uint64_t Number(size_t, const char* key) const { return TnJson::GetUInt64Value(m_object, key); }
+
+private:
+    const json_spirit::mObject& m_object;
+};
+
+// Fields of a scanned listing element, slot i holding the table's key i. A missing value or
+// one of another kind throws exactly what the wrapper's getter throws for it.
+class ScannedFields {
+public:
+    explicit ScannedFields(const ScannedValue* slots) : m_slots(slots) {}
+    TextRef Text(size_t slot, const char* key) const;
+    bool Flag(size_t slot, const char* key) const;
+    uint64_t Number(size_t slot, const char* key) const;
+
+private:
+    const ScannedValue* m_slots;
 };
 
 // What stopped a table read without an exception.
@@ -86,86 +136,74 @@ struct FieldOutcome {
 };
 
 bool ReadOperation(const std::string& text, SnapshotDiffOperation& operation);
+// The cluster time text up to its first NUL as UTC; false when it is no time.
+bool ReadUtcTime(const char* text, time_t& timestamp);
+
+inline CZuError ConvertTime(const char* text, time_t& timestamp) {
+    if (ReadUtcTime(text, timestamp)) return CZuError::Success();
+    return ConvertStringToTimeStamp(text, timestamp);  // makes the error
+}
 
 // Assigns each field at once, in table order. A missing key or a value of another kind
 // throws std::exception; a time or operation text that does not convert stops the read.
-template <class Record>
-FieldOutcome ReadFields(const json_spirit::mObject& object, FieldTable<Record> fields,
-                        Record& record) {
+template <class Record, class Source>
+FieldOutcome ReadFields(const Source& source, FieldTable<Record> fields, Record& record) {
     FieldOutcome outcome;
+    size_t slot = 0;
     for (const Field<Record>& field : fields) {
         switch (field.kind) {
             case FieldKind::Text:
-                record.*field.text = TnJson::GetStringValue(object, field.key);
+                record.*field.text = OwnText(source.Text(slot, field.key));
                 break;
-            case FieldKind::Flag:
-                record.*field.flag = TnJson::GetBoolValue(object, field.key);
-                break;
-            case FieldKind::Number:
-                record.*field.number = TnJson::GetUInt64Value(object, field.key);
-                break;
+            case FieldKind::Flag: record.*field.flag = source.Flag(slot, field.key); break;
+            case FieldKind::Number: record.*field.number = source.Number(slot, field.key); break;
             case FieldKind::TextNumber:
-                record.*field.number = std::strtoull(
-                    TnJson::GetStringValue(object, field.key).c_str(), nullptr, field.base);
+                record.*field.number =
+                    std::strtoull(CText(source.Text(slot, field.key)), nullptr, field.base);
                 break;
             case FieldKind::DirectoryType:
                 record.*field.flag =
-                    TnJson::GetStringValue(object, field.key) == "FS_FILE_TYPE_DIRECTORY";
+                    TextEquals(source.Text(slot, field.key), "FS_FILE_TYPE_DIRECTORY");
                 break;
             case FieldKind::Time:
-                outcome.timeError = ConvertStringToTimeStamp(
-                    TnJson::GetStringValue(object, field.key), record.*field.time);
+                outcome.timeError = ConvertTime(CText(source.Text(slot, field.key)), record.*field.time);
                 break;
             case FieldKind::Operation:
-                outcome.operationText = TnJson::GetStringValue(object, field.key);
+                outcome.operationText = OwnText(source.Text(slot, field.key));
                 outcome.unknownOperation =
                     !ReadOperation(outcome.operationText, record.*field.operation);
                 break;
         }
         if (!outcome.Completed()) break;
+        ++slot;
     }
     return outcome;
 }
 
-// A listing hands an element it has already parsed to the single-record operation through a
-// placeholder text, so the element is neither written back to text nor parsed again; its
-// compact text is written only if a message quotes it.
+// A listing hands an element it has already scanned to the single-record operation through a
+// placeholder text, so the element is never written back to text and parsed again; its
+// compact text is written only if a message quotes it. The listing and the single-record
+// operation read the same field table, so the scanned slots line up with the fields.
 class ElementHandOff {
 public:
-    explicit ElementHandOff(const json_spirit::mObject& element);
+    ElementHandOff(const ListingScan& scan, const std::string& text, const ScannedElement& element);
     ~ElementHandOff();
     ElementHandOff(const ElementHandOff&) = delete;
     ElementHandOff& operator=(const ElementHandOff&) = delete;
 
     const std::string& Placeholder() const { return m_placeholder; }
-    const json_spirit::mObject& Element() const { return m_element; }
-    std::string CompactText() const { return TnJson::Serialize(m_element); }
+    ScannedFields Fields() const { return ScannedFields(m_scan.Slots(m_element)); }
+    std::string CompactText() const { return m_scan.CompactText(m_text, m_element); }
 
     // The hand-off on this thread whose placeholder is `text`, if any.
     static const ElementHandOff* Of(const std::string& text);
 
 private:
-    const json_spirit::mObject& m_element;
+    const ListingScan& m_scan;
+    const std::string& m_text;
+    const ScannedElement& m_element;
     const ElementHandOff* m_previous;
     const std::string m_placeholder;
-};
-
-// The object a single-record operation reads: parsed from its text, or handed in.
-class ParsedObject {
-public:
-    explicit ParsedObject(const std::string& text);
-    bool IsObject() const { return m_handOff != nullptr || m_isObject; }
-    const json_spirit::mObject& Object() const {
-        return m_handOff != nullptr ? m_handOff->Element() : m_parsed;
-    }
-    // The text a message quotes: as received, or the handed-in element's compact text.
-    std::string Text() const { return m_handOff != nullptr ? m_handOff->CompactText() : m_text; }
-
-private:
-    const std::string& m_text;
-    const ElementHandOff* m_handOff;
-    json_spirit::mObject m_parsed;
-    bool m_isObject = false;
 };
 
 constexpr unsigned int kParseError = 774;
@@ -175,36 +213,50 @@ constexpr unsigned int kParseError = 774;
 template <class Record>
 CZuError ReadRecord(const std::string& text, FieldTable<Record> fields, Record& record,
                     const char* badEntryFormat, const FXCodeLocation& here) {
-    const ParsedObject parsed(text);
-    if (!parsed.IsObject()) {
+    const ElementHandOff* handOff = ElementHandOff::Of(text);
+    json_spirit::mObject object;
+    if (handOff == nullptr && !TnJson::Unserialize(text, object)) {
         return FXErrorUtil::ErrorWin32(here, kParseError, "Cannot get JSON object from %s",
                                        text.c_str());
     }
     try {
-        FieldOutcome outcome = ReadFields(parsed.Object(), fields, record);
-        if (outcome.timeError.IsError()) return outcome.timeError.Push(here);
+        const FieldOutcome outcome = handOff != nullptr
+                                         ? ReadFields(handOff->Fields(), fields, record)
+                                         : ReadFields(TreeFields(object), fields, record);
+        if (outcome.timeError.IsError()) return CZuError(outcome.timeError).Push(here);
     } catch (const std::exception& exception) {
-        return FXErrorUtil::ErrorWin32(here, kParseError, badEntryFormat, parsed.Text().c_str(),
+        const std::string quoted = handOff != nullptr ? handOff->CompactText() : text;
+        return FXErrorUtil::ErrorWin32(here, kParseError, badEntryFormat, quoted.c_str(),
                                        exception.what());
     }
     return CZuError::Success();
 }
 
-CZuError NotAnObjectError(const json_spirit::mValue& element, const char* badEntryFormat,
-                          const FXCodeLocation& here);
+// The reason an element that is not an object cannot be read as one.
+std::string NotAnObjectReason(const ScannedElement& element);
 
-// Each element through `readOne` (a single-record operation), appended in order; the first
-// failure ends the walk with `here` pushed. An element that is not an object fails with
-// `badEntryFormat` (its text, the reason).
+// Scans a listing of records that also stand alone; false when the text is no such listing.
+template <class Record>
+bool ScanListing(const std::string& text, ListingShape shape, FieldTable<Record> fields,
+                 ListingScan& scan) {
+    const std::vector<const char*> keys = fields.Keys();
+    return scan.Scan(text, shape, keys.data(), keys.size());
+}
+
+// Each scanned element through `readOne` (a single-record operation reading `fields`),
+// appended in order; the first failure ends the walk with `here` pushed. An element that is
+// not an object fails with `badEntryFormat` (its text, the reason).
 template <class Record, class ReadOne>
-CZuError ReadListedRecords(const json_spirit::mArray& elements, std::list<Record>& records,
-                           ReadOne readOne, const char* badEntryFormat,
+CZuError ReadListedRecords(const ListingScan& scan, const std::string& text, ReadOne readOne,
+                           std::list<Record>& records, const char* badEntryFormat,
                            const FXCodeLocation& here) {
-    for (const json_spirit::mValue& element : elements) {
-        if (element.type() != json_spirit::obj_type) {
-            return NotAnObjectError(element, badEntryFormat, here);
+    for (const ScannedElement& element : scan.Elements()) {
+        if (element.kind != json_spirit::obj_type) {
+            return FXErrorUtil::ErrorWin32(here, kParseError, badEntryFormat,
+                                           scan.CompactText(text, element).c_str(),
+                                           NotAnObjectReason(element).c_str());
         }
-        const ElementHandOff handOff(element.get_obj());
+        const ElementHandOff handOff(scan, text, element);
         Record record;
         CZuError error = readOne(handOff.Placeholder(), record);
         if (error.IsError()) return error.Push(here);
@@ -225,10 +277,12 @@ struct PageRules {
 };
 
 template <class Record>
-CZuError ReadPageElement(const json_spirit::mValue& element, const PageRules<Record>& rules,
+CZuError ReadPageElement(const ListingScan& scan, const std::string& text,
+                         const ScannedElement& element, const PageRules<Record>& rules,
                          Record& record, const FXCodeLocation& here) {
     try {
-        FieldOutcome outcome = ReadFields(element.get_obj(), rules.fields, record);
+        if (element.kind != json_spirit::obj_type) throw TnJsonError(NotAnObjectReason(element));
+        FieldOutcome outcome = ReadFields(ScannedFields(scan.Slots(element)), rules.fields, record);
         if (outcome.timeError.IsError()) return outcome.timeError.Push(here);
         if (outcome.unknownOperation) {
             return FXErrorUtil::ErrorWin32(here, kParseError, rules.unknownOperationFormat,
@@ -236,37 +290,36 @@ CZuError ReadPageElement(const json_spirit::mValue& element, const PageRules<Rec
         }
     } catch (const std::exception& exception) {
         return FXErrorUtil::ErrorWin32(here, kParseError, rules.badElementFormat,
-                                       json_spirit::write_string(element, 0).c_str(),
-                                       exception.what());
+                                       scan.CompactText(text, element).c_str(), exception.what());
     }
     if (rules.finish != nullptr) rules.finish(record);
     return CZuError::Success();
 }
 
-CZuError ReadNextLink(const json_spirit::mObject& reply, const std::string& text,
-                      std::string& nextLink, const FXCodeLocation& here);
+CZuError ReadNextLink(const ListingScan& scan, const std::string& text, std::string& nextLink,
+                      const FXCodeLocation& here);
 
 // Appends every element of the page, then reads the link to the next page. The first bad
 // element ends the call; `nextLink` changes only on success.
 template <class Record>
 CZuError ReadPage(const std::string& text, const PageRules<Record>& rules,
                   std::list<Record>& records, std::string& nextLink, const FXCodeLocation& here) {
-    json_spirit::mObject reply;
-    if (!TnJson::Unserialize(text, reply)) {
+    ListingScan scan;
+    const std::vector<const char*> keys = rules.fields.Keys();
+    if (!scan.Scan(text, ListingShape{rules.arrayKey, true}, keys.data(), keys.size())) {
         return FXErrorUtil::ErrorWin32(here, kParseError, "Cannot get JSON object from %s",
                                        text.c_str());
     }
-    const auto elements = reply.find(rules.arrayKey);
-    if (elements == reply.end() || elements->second.type() != json_spirit::array_type) {
+    if (!scan.HasArray()) {
         return FXErrorUtil::ErrorWin32(here, kParseError, rules.noArrayFormat, text.c_str());
     }
-    for (const json_spirit::mValue& element : elements->second.get_array()) {
+    for (const ScannedElement& element : scan.Elements()) {
         Record record;
-        CZuError error = ReadPageElement(element, rules, record, here);
+        CZuError error = ReadPageElement(scan, text, element, rules, record, here);
         if (error.IsError()) return error;
         records.push_back(std::move(record));
     }
-    return ReadNextLink(reply, text, nextLink, here);
+    return ReadNextLink(scan, text, nextLink, here);
 }
 
 }  // namespace Cluster

@@ -63,8 +63,8 @@ bool ReadZoneOffset(const char* at, int64_t& offsetSeconds) {
     return true;
 }
 
-bool ParseUtcTime(const std::string& text, time_t& result) {
-    const char* at = text.c_str();
+bool ParseUtcTime(const char* text, time_t& result) {
+    const char* at = text;
     while (IsSpace(*at)) ++at;
     int year, month, day, hour, minute, second;
     const bool shaped = ReadDigits(at, 4, year) && *at++ == '-' && ReadDigits(at, 2, month) &&
@@ -114,7 +114,7 @@ std::string PercentEncode(const std::string& path) {
 CZuError ConvertStringToTimeStamp(const string& text, time_t& timestamp) {
     // The cluster writes UTC; the text is read by a fixed format, never through the process's
     // time zone.
-    if (!ParseUtcTime(text, timestamp)) {
+    if (!Cluster::ReadUtcTime(text.c_str(), timestamp)) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
                                        "Cannot retrieve time from the string : %s", text.c_str());
     }
@@ -122,6 +122,9 @@ CZuError ConvertStringToTimeStamp(const string& text, time_t& timestamp) {
 }
 
 namespace Cluster {
+
+bool ReadUtcTime(const char* text, time_t& timestamp) { return ParseUtcTime(text, timestamp); }
+
 namespace {
 
 const Field<CSnapshotInfo> kSnapshotFields[] = {
@@ -227,22 +230,22 @@ CZuError CParser::GetSnapshotInformation(const string& text, CSnapshotInfo& snap
 }
 
 CZuError CParser::GetSnapshotsInformation(const string& text, std::list<CSnapshotInfo>& snapshots) {
-    mObject reply;
-    if (!TnJson::Unserialize(text, reply)) {
+    ListingScan scan;
+    if (!ScanListing(text, ListingShape{"entries", false}, FieldTable<CSnapshotInfo>(kSnapshotFields),
+                     scan)) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
                                        "Cannot get JSON object from %s", text.c_str());
     }
-    const auto entries = reply.find("entries");
-    if (entries == reply.end() || entries->second.type() != json_spirit::array_type) {
+    if (!scan.HasArray()) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
                                        "No entries section present in the JSON %s", text.c_str());
     }
     return ReadListedRecords(
-        entries->second.get_array(), snapshots,
+        scan, text,
         [this](const std::string& element, CSnapshotInfo& record) {
             return GetSnapshotInformation(element, record);
         },
-        "Unable to parse snapshot entry %s due to %s", FX_CODE_LOCATION);
+        snapshots, "Unable to parse snapshot entry %s due to %s", FX_CODE_LOCATION);
 }
 
 CZuError CParser::GetSnapshotDiffInformation(const string& text,
@@ -257,17 +260,17 @@ CZuError CParser::GetSMBShareInformation(const string& text, CSMBShareEntry& sha
 }
 
 CZuError CParser::GetSMBSharesInformation(const string& text, std::list<CSMBShareEntry>& shares) {
-    mArray elements;
-    if (!TnJson::Unserialize(text, elements)) {
+    ListingScan scan;
+    if (!ScanListing(text, ListingShape{nullptr, false}, FieldTable<CSMBShareEntry>(kSmbShareFields), scan)) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
                                        "Cannot get JSON object from %s", text.c_str());
     }
     return ReadListedRecords(
-        elements, shares,
+        scan, text,
         [this](const std::string& element, CSMBShareEntry& record) {
             return GetSMBShareInformation(element, record);
         },
-        "Unable to SMB share entry %s due to %s", FX_CODE_LOCATION);
+        shares, "Unable to SMB share entry %s due to %s", FX_CODE_LOCATION);
 }
 
 CZuError CParser::GetNFSExportInformation(const string& text, CNFSExportEntry& nfsExport) {
@@ -277,17 +280,17 @@ CZuError CParser::GetNFSExportInformation(const string& text, CNFSExportEntry& n
 
 CZuError CParser::GetNFSExportsInformation(const string& text,
                                            std::list<CNFSExportEntry>& nfsExports) {
-    mArray elements;
-    if (!TnJson::Unserialize(text, elements)) {
+    ListingScan scan;
+    if (!ScanListing(text, ListingShape{nullptr, false}, FieldTable<CNFSExportEntry>(kNfsExportFields), scan)) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
                                        "Cannot get JSON object from %s", text.c_str());
     }
     return ReadListedRecords(
-        elements, nfsExports,
+        scan, text,
         [this](const std::string& element, CNFSExportEntry& record) {
             return GetNFSExportInformation(element, record);
         },
-        "Unable to parse NFS export entry %s due to %s", FX_CODE_LOCATION);
+        nfsExports, "Unable to parse NFS export entry %s due to %s", FX_CODE_LOCATION);
 }
 
 CZuError CParser::GetDirectoryEntries(const string& text, std::list<CDirectoryEntry>& entries,

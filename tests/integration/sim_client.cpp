@@ -51,10 +51,11 @@ Reply Client::Send(const std::string& method, const std::string& target, const s
     const std::string url = m_base + target;
     curl_easy_setopt(m_curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(m_curl, CURLOPT_CUSTOMREQUEST, method.c_str());
-    curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, method == "POST" ? body.c_str() : nullptr);
+    const bool withBody = method == "POST" || !body.empty();
+    curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, withBody ? body.c_str() : nullptr);
     curl_easy_setopt(m_curl, CURLOPT_POSTFIELDSIZE,
-                     method == "POST" ? static_cast<long>(body.size()) : -1L);
-    curl_easy_setopt(m_curl, CURLOPT_HTTPGET, method == "POST" ? 0L : 1L);
+                     withBody ? static_cast<long>(body.size()) : -1L);
+    curl_easy_setopt(m_curl, CURLOPT_HTTPGET, withBody ? 0L : 1L);
     curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, Collect);
     curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &reply.body);

@@ -32,7 +32,8 @@ class Client {
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    // Sends "Authorization: Bearer <token>" when a token is set, then `headers`.
+    // Sends "Authorization: Bearer <token>" when a token is set, then `headers`; a body goes
+    // with any method.
     Reply Send(const std::string& method, const std::string& target, const std::string& body = "",
                const std::vector<std::string>& headers = {});
     Reply Get(const std::string& target) { return Send("GET", target); }

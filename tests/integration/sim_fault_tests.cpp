@@ -186,6 +186,17 @@ TEST_F(SimFaultTest, StopCutsAStallShort) {
     close(socket);
 }
 
+TEST_F(SimFaultTest, RequestsHttpRefusesItselfStillGetADescription) {
+    for (const std::string& request : {std::string("NONSENSE\r\n\r\n"),
+                                       std::string("OPTIONS /v2/snapshots/ HTTP/1.1\r\n\r\n")}) {
+        bool closed = false;
+        const std::string bytes = simtest::RawExchange(sim->Port(), request, kQuietMs, &closed);
+        EXPECT_EQ(0u, bytes.find("HTTP/1.1 4")) << bytes;
+        EXPECT_NE(std::string::npos, bytes.find("\"description\":\"")) << bytes;
+        EXPECT_TRUE(closed) << "nothing more is read from a connection in doubt";
+    }
+}
+
 TEST(SimFaultTls, CloseNoAnswerOverTlsGivesNothing) {
     Simulator sim;
     std::string error;

@@ -373,7 +373,8 @@ TEST_P(SimApiTest, DemoSeedsSharesExportsAndSnapshotsOfHome) {
                                                    "bersicht"));
     EXPECT_EQ("/data", Text(client->Get("/v2/nfs/exports/2").Json()["export_path"]));
 
-    const auto snapshots = client->Get("/v2/snapshots/").Json()["entries"].GetArray();
+    const auto listing = client->Get("/v2/snapshots/").Json();
+    const auto snapshots = listing["entries"].GetArray();
     ASSERT_EQ(2u, snapshots.Size());
     EXPECT_EQ(std::to_string(sim->FileId("/home")), Text(snapshots[0]["source_file_id"]));
     const std::string diff = "/v2/snapshots/" + std::to_string(snapshots[1]["id"].GetUint64()) +
@@ -394,7 +395,8 @@ TEST_P(SimApiTest, SeededBigDirectoryAndDiffArePaged) {
     EXPECT_EQ("/big/f0002499", big.back());
     EXPECT_TRUE(std::is_sorted(big.begin(), big.end()));
 
-    const auto snapshots = client->Get("/v2/snapshots/").Json()["entries"].GetArray();
+    const auto listing = client->Get("/v2/snapshots/").Json();
+    const auto snapshots = listing["entries"].GetArray();
     ASSERT_EQ(2u, snapshots.Size());
     EXPECT_EQ("diff-base", Text(snapshots[0]["name"]));
     EXPECT_EQ("diff-target", Text(snapshots[1]["name"]));
@@ -433,6 +435,20 @@ TEST_P(SimApiTest, JournalKeepsEveryRequestWithHeadersInArrivalOrder) {
     EXPECT_EQ(0u, journal[1].HeaderCount("Authorization"));
     sim->ClearJournal();
     EXPECT_TRUE(sim->Journal().empty());
+}
+
+TEST_P(SimApiTest, BodiesOfAnyMethodAreReadSoTheNextRequestIsIntact) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    sim->ClearJournal();
+    ExpectError(404, client->Send("GET", "/v9/unknown", "{}"));
+    const Reply next = client->Send("POST", "/v2/snapshots/", "{}");
+    ExpectError(400, next);
+    EXPECT_EQ(0, next.newConnections);
+    const auto journal = sim->Journal();
+    ASSERT_EQ(2u, journal.size());
+    EXPECT_EQ("GET", journal[0].method);
+    EXPECT_EQ("{}", journal[0].body);
+    EXPECT_EQ("/v2/snapshots/", journal[1].target);
 }
 
 TEST_P(SimApiTest, ManyRequestsShareOneConnection) {

@@ -15,8 +15,11 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
+
+#include "Render.h"
 
 namespace clustersim {
 namespace {
@@ -71,6 +74,19 @@ HeaderList ParseHead(std::string_view head) {
         requestLine = false;
     }
     return headers;
+}
+
+bool HttplibReadsBody(const std::string& method) {
+    for (const char* reading : {"POST", "PUT", "PATCH", "PRI", "DELETE"}) {
+        if (method == reading) return true;
+    }
+    return false;
+}
+
+size_t ContentLength(const httplib::Request& request) {
+    const std::string text = request.get_header_value("Content-Length");
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+    return static_cast<size_t>(std::strtoull(text.c_str(), nullptr, 10));
 }
 
 void AddressOf(int socket, bool peer, std::string& ip, int& port) {
@@ -137,9 +153,12 @@ class HttpServer::Connection final : public httplib::Stream, public Exchange {
         m_capturing = true;
         m_headers.clear();
     }
-    void EndOfHead() {
+    // Called once the head is parsed. httplib reads a body only for the methods that usually
+    // carry one; any other body is read here, or it would be taken for the next request.
+    void EndOfHead(httplib::Request& request) {
         m_capturing = false;
         m_headers = ParseHead(m_capture);
+        if (!HttplibReadsBody(request.method)) request.body = ReadBody(ContentLength(request));
     }
     bool Dropped() const { return m_dropped; }
 
@@ -162,6 +181,16 @@ class HttpServer::Connection final : public httplib::Stream, public Exchange {
     socket_t socket() const override { return m_socket; }
 
   private:
+    std::string ReadBody(size_t length) {
+        std::string body;
+        char chunk[16 * 1024];
+        while (body.size() < length) {
+            const ssize_t count = read(chunk, std::min(sizeof(chunk), length - body.size()));
+            if (count <= 0) break;
+            body.append(chunk, static_cast<size_t>(count));
+        }
+        return body;
+    }
     bool Buffered() const { return m_begin < m_end || (m_ssl && SSL_pending(m_ssl) > 0); }
     ssize_t Receive(char* ptr, size_t size);
 
@@ -228,6 +257,7 @@ class HttpServer::Router : public httplib::Server {
     explicit Router(HttpServer::Handler handler) : m_handler(std::move(handler)) {
         const Server::Handler route = [this](const httplib::Request& request,
                                              httplib::Response& response) {
+            tRouted = true;
             m_handler(request, response, *tExchange);
         };
         Get(kAnyPath, route);
@@ -235,6 +265,10 @@ class HttpServer::Router : public httplib::Server {
         Put(kAnyPath, route);
         Patch(kAnyPath, route);
         Delete(kAnyPath, route);
+        set_error_handler(
+            HandlerWithResponse([](const httplib::Request&, httplib::Response& response) {
+                return tRouted ? HandlerResponse::Unhandled : DescribeRefusal(response);
+            }));
         set_keep_alive_timeout(kKeepAliveSeconds);
         set_keep_alive_max_count(kMaxRequestsPerConnection);
     }
@@ -243,18 +277,31 @@ class HttpServer::Router : public httplib::Server {
     void Open(int listener) { svr_sock_ = listener; }
     void Close() { svr_sock_ = INVALID_SOCKET; }
 
-    bool Serve(httplib::Stream& stream, bool lastRequest, const std::function<void()>& onHead,
-               bool* closeAfter) {
+    bool Serve(httplib::Stream& stream, bool lastRequest,
+               const std::function<void(httplib::Request&)>& onHead, bool* closeAfter) {
         bool closed = false;
-        const bool answered = process_request(stream, lastRequest, closed,
-                                              [&onHead](httplib::Request&) { onHead(); });
-        *closeAfter = closed;
+        tRouted = false;
+        const bool answered = process_request(stream, lastRequest, closed, onHead);
+        *closeAfter = closed || !tRouted;  // after a refused request the framing is in doubt
         return answered;
     }
 
   private:
+    // Requests httplib refuses itself (unreadable, unknown method) never reach the handler; their
+    // answers get a JSON description like every other error.
+    static HandlerResponse DescribeRefusal(httplib::Response& response) {
+        response.set_content(RenderError("http_bad_request_error",
+                                         "the request was refused before routing (status " +
+                                             std::to_string(response.status) + ")"),
+                             "application/json");
+        return HandlerResponse::Handled;
+    }
+
+    static thread_local bool tRouted;  // whether the current request reached the handler
     HttpServer::Handler m_handler;
 };
+
+thread_local bool HttpServer::Router::tRouted = false;
 
 HttpServer::HttpServer(Handler handler) : m_router(std::make_unique<Router>(std::move(handler))) {}
 
@@ -351,7 +398,7 @@ void HttpServer::Serve(int socket) {
 
 void HttpServer::ServeRequests(Connection& connection) {
     tExchange = &connection;
-    const auto onHead = [&connection] { connection.EndOfHead(); };
+    const auto onHead = [&connection](httplib::Request& request) { connection.EndOfHead(request); };
     for (size_t served = 0; !m_stopping && served < kMaxRequestsPerConnection; ++served) {
         if (!connection.WaitForRequest(kKeepAliveSeconds * 1000)) break;
         connection.BeginRequest();
