@@ -3,7 +3,11 @@
 //
 // Concurrency: a connection has one HTTP client with one header list and one last reply, so
 // calls on one CConnection, and on every query object built from it, must not overlap.
-// Separate connections are independent and may be used from different threads at once.
+// Separate connections may be used from different threads at once, and their query objects
+// may share one CParser. They share only what is process-wide: the log writer and the event
+// sender, which are then called from several threads at once, and the HTTP client's defaults
+// (TNLibCurl::SetDefaults, safe at any time). g_ptrLogWriter is read without a lock: set it
+// before the first call and not while any call runs.
 #pragma once
 
 #include <memory>

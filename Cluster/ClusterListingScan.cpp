@@ -44,19 +44,20 @@ public:
         value.flag = flag;
         return Scalar(value);
     }
-    bool Int(int number) { return Signed(number); }
-    bool Uint(unsigned number) { return Signed(number); }
-    bool Int64(int64_t number) { return Signed(number); }
-    bool Uint64(uint64_t number) {
-        if (number <= static_cast<uint64_t>(INT64_MAX)) return Signed(static_cast<int64_t>(number));
-        ScannedValue value = Kind(json_spirit::int_type);
-        value.isUnsigned = true;
-        value.unsignedInteger = number;
-        return Scalar(value);
-    }
-    bool Double(double number) {
-        ScannedValue value = Kind(json_spirit::real_type);
-        value.real = number;
+    // A number arrives as its text and is read by the JSON reader itself, so that it holds
+    // the value the value tree would hold, or is refused as the tree refuses it.
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+        json_spirit::mValue number;
+        if (!json_spirit::read_string(std::string(text, length), number)) return false;
+        ScannedValue value = Kind(number.type());
+        if (number.type() == json_spirit::real_type) {
+            value.real = number.get_real();
+        } else if (number.is_uint64()) {
+            value.isUnsigned = true;
+            value.unsignedInteger = number.get_uint64();
+        } else {
+            value.integer = number.get_int64();
+        }
         return Scalar(value);
     }
     bool String(const char* text, rapidjson::SizeType length, bool) {
@@ -89,12 +90,6 @@ private:
         ScannedValue value;
         value.kind = kind;
         return value;
-    }
-
-    bool Signed(int64_t number) {
-        ScannedValue value = Kind(json_spirit::int_type);
-        value.integer = number;
-        return Scalar(value);
     }
 
     int SlotOf(const char* key, rapidjson::SizeType length) const {
@@ -210,7 +205,7 @@ bool ListingScan::Scan(const std::string& text, ListingShape shape, const char* 
     rapidjson::Reader reader;
     constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseIterativeFlag |
                                 rapidjson::kParseStopWhenDoneFlag |
-                                rapidjson::kParseFullPrecisionFlag;
+                                rapidjson::kParseNumbersAsStringsFlag;
     if (reader.Parse<kFlags>(stream, handler).IsError()) return false;
     // The reader stops at an embedded NUL as at the end; only white space may follow.
     for (size_t at = stream.Tell(); at < text.size(); ++at) {

@@ -6,11 +6,11 @@
 set(CLUSTER_HOST_INCLUDE_DIR /usr/include CACHE PATH
     "Where the build machine's Boost and RapidJSON headers are")
 set(cluster_header_links ${PROJECT_BINARY_DIR}/host-headers)
+file(MAKE_DIRECTORY ${cluster_header_links})
 foreach(library boost rapidjson)
     if(NOT IS_DIRECTORY ${CLUSTER_HOST_INCLUDE_DIR}/${library})
         message(FATAL_ERROR "${CLUSTER_HOST_INCLUDE_DIR}/${library} is missing: run scripts/setup")
     endif()
-    file(MAKE_DIRECTORY ${cluster_header_links})
     file(CREATE_LINK ${CLUSTER_HOST_INCLUDE_DIR}/${library} ${cluster_header_links}/${library}
          SYMBOLIC)
 endforeach()

@@ -1,6 +1,6 @@
 # 64-bit big-endian PowerPC, the backup host's processor, with Debian's cross compiler. Tests
-# run through qemu's user mode against the cross C library. Nothing that needs libcurl is
-# built: no curl for this target is installed on the build machine.
+# run through qemu's user mode against the cross C library. Configure with
+# CLUSTER_WITH_HTTP=OFF (preset ppc64): there is no libcurl for this target on the build machine.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ppc64)
 

@@ -132,7 +132,9 @@ public:
     virtual int GetLogLevel() = 0;
 };
 
-// The log writer the library writes to; a null pointer means nothing is written.
+// The log writer the library writes to; a null pointer means nothing is written. Every request
+// reads it without a lock, so it is replaced only while no library call runs; the writer itself
+// is called from every thread that uses a connection.
 ZU_EXPORT extern boost::shared_ptr<CLogWriterInterface> g_ptrLogWriter;
 
 // The stand-in's default writer: lines up to its level go to stderr.

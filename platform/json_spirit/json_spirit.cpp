@@ -3,8 +3,11 @@
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
+#include <algorithm>
 #include <charconv>
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 
 namespace json_spirit {
 
@@ -101,6 +104,38 @@ double mValue::get_real() const {
 
 namespace {
 
+bool IsRealMark(char c) { return c == '.' || c == 'e' || c == 'E'; }
+
+// The C locale, so that a host's LC_NUMERIC cannot change how "1.5" reads.
+locale_t CLocale() {
+    static const locale_t locale = newlocale(LC_ALL_MASK, "C", locale_t());
+    return locale;
+}
+
+// Numbers arrive as their JSON text (NUL-terminated): RapidJSON 1.1.0's own full-precision
+// conversion turns zeros with a large exponent ("0e40", "0.000…0") and values past its power
+// table into garbage. An integer keeps 64 bits (signed when it fits) or becomes a real; a real
+// is read correctly rounded; one past the largest double is refused, as "1e309" is.
+bool ReadNumber(const char* text, size_t length, mValue& number) {
+    const char* end = text + length;
+    if (std::find_if(text, end, IsRealMark) == end) {
+        int64_t signedNumber = 0;
+        if (std::from_chars(text, end, signedNumber).ec == std::errc()) {
+            number = mValue(signedNumber);
+            return true;
+        }
+        uint64_t unsignedNumber = 0;
+        if (std::from_chars(text, end, unsignedNumber).ec == std::errc()) {
+            number = mValue(unsignedNumber);
+            return true;
+        }
+    }
+    const double real = strtod_l(text, nullptr, CLocale());
+    if (std::isinf(real)) return false;
+    number = mValue(real);
+    return true;
+}
+
 // Builds the value tree from SAX events. Containers under construction live on a stack of
 // (value, pending key) frames, so depth costs heap, not call stack.
 class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeBuilder> {
@@ -109,13 +144,10 @@ public:
 
     bool Null() { return Add(mValue()); }
     bool Bool(bool flag) { return Add(mValue(flag)); }
-    bool Int(int number) { return Add(mValue(static_cast<int64_t>(number))); }
-    bool Uint(unsigned number) { return Add(mValue(static_cast<int64_t>(number))); }
-    bool Int64(int64_t number) { return Add(mValue(number)); }
-    bool Uint64(uint64_t number) {
-        return number <= INT64_MAX ? Add(mValue(static_cast<int64_t>(number))) : Add(mValue(number));
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+        mValue number;
+        return ReadNumber(text, length, number) && Add(std::move(number));
     }
-    bool Double(double number) { return Add(mValue(number)); }
     bool String(const char* text, rapidjson::SizeType length, bool) {
         return Add(mValue(std::string(text, length)));
     }
@@ -174,7 +206,7 @@ bool read_string(const std::string& text, mValue& value) {
     rapidjson::MemoryStream stream(text.data(), text.size());
     rapidjson::Reader reader;
     constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseStopWhenDoneFlag |
-                                rapidjson::kParseFullPrecisionFlag;
+                                rapidjson::kParseNumbersAsStringsFlag;
     if (reader.Parse<kFlags>(stream, builder).IsError()) return false;
     // The reader stops at an embedded NUL as at the end; only true white space may follow.
     for (size_t at = stream.Tell(); at < text.size(); ++at) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <map>
@@ -489,6 +490,42 @@ TEST(SimTls, CertificateIsCheckedAndItsFilesGoAtStop) {
     sim.Stop();
     EXPECT_NE(0, access(ca.c_str(), F_OK));
     EXPECT_EQ("", sim.CaFile());
+}
+
+TEST(SimTls, GivenCertificateIsServedAndLeftInPlace) {
+    Simulator maker;
+    std::string error;
+    ASSERT_TRUE(maker.Start(&error)) << error;
+    const std::string made = maker.CaFile();
+    const std::filesystem::path directory = ::testing::TempDir() + "sim-given-cert";
+    std::filesystem::create_directories(directory);
+    std::filesystem::copy_file(made, directory / "cert.pem",
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(std::filesystem::path(made).parent_path() / "key.pem",
+                               directory / "key.pem",
+                               std::filesystem::copy_options::overwrite_existing);
+    maker.Stop();
+
+    Options options;
+    options.certFile = directory / "cert.pem";
+    options.keyFile = directory / "key.pem";
+    {
+        Simulator sim(options);
+        ASSERT_TRUE(sim.Start(&error)) << error;
+        EXPECT_EQ(options.certFile, sim.CaFile());
+        Client client(sim);
+        EXPECT_FALSE(client.LogIn().empty());
+    }
+    EXPECT_EQ(0, access(options.certFile.c_str(), R_OK)) << "not the simulator's to remove";
+
+    options.keyFile = options.certFile;
+    Simulator mismatched(options);
+    EXPECT_FALSE(mismatched.Start(&error));
+    EXPECT_FALSE(error.empty());
+    options.keyFile.clear();
+    Simulator halfGiven(options);
+    EXPECT_FALSE(halfGiven.Start(&error));
+    std::filesystem::remove_all(directory);
 }
 
 }  // namespace

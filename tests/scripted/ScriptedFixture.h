@@ -24,7 +24,7 @@ constexpr const char kBearer[] = "Authorization: Bearer session-token-1";
 constexpr const char kLargestId[] = "18446744073709551615";
 
 class RecordingEventSender : public ISendEventInterface {
-public:
+  public:
     void SendEvent(const CZuError& event, int) override {
         codes.push_back(event.GetCode());
         messages.push_back(event.GetMessage());
@@ -34,14 +34,12 @@ public:
 };
 
 class ScriptedTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         scripted::Reset();
         m_previousSender = ISendEventInterface::GetInstance();
         events = boost::make_shared<RecordingEventSender>();
         ISendEventInterface::SetInstance(events);
-        connection = boost::make_shared<Cluster::CConnection>();
-        parser = boost::make_shared<Cluster::CParser>();
     }
 
     void TearDown() override {
@@ -74,10 +72,11 @@ protected:
     }
 
     boost::shared_ptr<RecordingEventSender> events;
-    boost::shared_ptr<Cluster::CConnection> connection;
-    boost::shared_ptr<Cluster::CParser> parser;
+    // Made with the fixture, so that query objects among a test's members can take them.
+    boost::shared_ptr<Cluster::CConnection> connection = boost::make_shared<Cluster::CConnection>();
+    boost::shared_ptr<Cluster::CParser> parser = boost::make_shared<Cluster::CParser>();
 
-private:
+  private:
     boost::shared_ptr<ISendEventInterface> m_previousSender;
 };
 

@@ -41,10 +41,14 @@ bool Exchange(const Request& request, Reply& reply) {
 
 const char* MethodName(_http_req_type_ type) {
     switch (type) {
-        case HTTP_REQ_GET: return "GET";
-        case HTTP_REQ_POST: return "POST";
-        case HTTP_REQ_PUT: return "PUT";
-        case HTTP_REQ_DELETE: return "DELETE";
+        case HTTP_REQ_GET:
+            return "GET";
+        case HTTP_REQ_POST:
+            return "POST";
+        case HTTP_REQ_PUT:
+            return "PUT";
+        case HTTP_REQ_DELETE:
+            return "DELETE";
     }
     return nullptr;
 }
@@ -126,7 +130,9 @@ bool TNLibCurl::TNLibCurlInit(const char* defaultHeader, bool verifyPeer, bool v
     return true;
 }
 
-void TNLibCurl::TNLibCurlFreeHttpHeaderList() { m_impl->headerLines.clear(); }
+void TNLibCurl::TNLibCurlFreeHttpHeaderList() {
+    m_impl->headerLines.clear();
+}
 
 bool TNLibCurl::TNLibCurlAppendHeader(_http_hdr_type_ type, const char* line) {
     if (type != HTTP_HDR_HTTPHEADER || line == nullptr) return false;
@@ -174,6 +180,10 @@ const char* TNLibCurl::GetHttpResponse(unsigned long& length, bool nullIfEmpty) 
     return impl.body.c_str();
 }
 
-long TNLibCurl::GetLastHttpStatus() const { return m_impl->status; }
+long TNLibCurl::GetLastHttpStatus() const {
+    return m_impl->status;
+}
 
-std::string TNLibCurl::GetLastErrorText() const { return m_impl->errorText; }
+std::string TNLibCurl::GetLastErrorText() const {
+    return m_impl->errorText;
+}

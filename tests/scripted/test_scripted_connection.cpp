@@ -29,7 +29,8 @@ TEST_F(ScriptedConnectionTest, LoginSendsTheExactBodyOverAVerifiedDirectConnecti
     const scripted::Request login = OnlyRequest();
     EXPECT_EQ("POST", login.method);
     EXPECT_EQ(std::string(kBaseUrl) + "/v1/session/login", login.url);
-    EXPECT_EQ("{\"password\":\"pa\\\"ss\\\\w\xC3\xB6rd\",\"username\":\"r\xC3\xA9mi\"}", login.body);
+    EXPECT_EQ("{\"password\":\"pa\\\"ss\\\\w\xC3\xB6rd\",\"username\":\"r\xC3\xA9mi\"}",
+              login.body);
     EXPECT_EQ(std::vector<std::string>({kContentType}), login.headers);
     EXPECT_TRUE(login.verifyPeer);
     EXPECT_TRUE(login.verifyHost);
@@ -46,7 +47,8 @@ TEST_F(ScriptedConnectionTest, RequestsCarryTheTokenAndALoginStartsWithoutIt) {
     LogIn();
     scripted::Queue(200, "first");
     std::string reply;
-    ASSERT_FALSE(connection->SendRequest(REQUEST_DELETE, "/v2/snapshots/9", "", reply, true).IsError());
+    ASSERT_FALSE(
+        connection->SendRequest(REQUEST_DELETE, "/v2/snapshots/9", "", reply, true).IsError());
     EXPECT_EQ("first", reply);
     const scripted::Request deletion = OnlyRequest();
     EXPECT_EQ("DELETE", deletion.method);

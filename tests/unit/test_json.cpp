@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 #include "platform/TnJson.h"
@@ -57,6 +58,38 @@ TEST(JsonRead, IntegersKeepTheirRange) {
     EXPECT_EQ(0u, numbers[4].get_uint64());
     EXPECT_THROW(numbers[5].get_uint64(), std::runtime_error);
     EXPECT_DOUBLE_EQ(1.5, numbers[6].get_real());
+}
+
+// Found by fuzzing: a zero written with a large exponent, or with many decimals, read as a
+// huge or tiny garbage number.
+TEST(JsonRead, ZeroDigitsReadAsZeroWhateverTheExponent) {
+    for (const char* text : {"0e40", "0E+40", "-0e100", "0.0e-300", "0e308", "-0.00e-100",
+                             "0.000000000000000000000000000000"}) {
+        const mValue value = Read(text);
+        ASSERT_EQ(json_spirit::real_type, value.type()) << text;
+        EXPECT_EQ(0.0, value.get_real()) << text;
+        EXPECT_EQ(text[0] == '-', std::signbit(value.get_real())) << text;
+    }
+}
+
+// Found by fuzzing: values past the largest double read as infinity (written back as null)
+// or as garbage; they are refused now, as "1e309" always was.
+TEST(JsonRead, RealsAreCorrectlyRoundedAndNeverInfinite) {
+    for (const char* text : {"2e308", "1.7976931348623159e308", "-1e309",
+                             "100000000000000000000000000000000000000e300"}) {
+        EXPECT_FALSE(Accepts(text)) << text;
+    }
+    const mValue value = Read(
+        "[1.7976931348623157e308,4.9406564584124654e-324,1e-400,-2e-324,"
+        "123456789012345678901234567890,0.1,1e23]");
+    const mArray& reals = value.get_array();
+    EXPECT_EQ(std::numeric_limits<double>::max(), reals[0].get_real());
+    EXPECT_EQ(std::numeric_limits<double>::denorm_min(), reals[1].get_real());
+    EXPECT_EQ(0.0, reals[2].get_real());
+    EXPECT_TRUE(std::signbit(reals[3].get_real()) && reals[3].get_real() == 0.0);
+    EXPECT_EQ(1.2345678901234568e29, reals[4].get_real());
+    EXPECT_EQ(0.1, reals[5].get_real());
+    EXPECT_EQ(1e23, reals[6].get_real());
 }
 
 TEST(JsonRead, EscapesBecomeUtf8) {

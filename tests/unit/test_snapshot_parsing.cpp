@@ -324,6 +324,32 @@ TEST(GetSnapshotsInformation, BadElementIsQuotedInCompactFormAndEndsTheCall) {
     EXPECT_EQ(std::vector<std::string>({"earlier", "first"}), Names(snapshots));
 }
 
+// Found by fuzzing: the listing's own reading of numbers turned a zero with a large exponent
+// into a garbage number (here quoted in the message) and let values past the largest double
+// through, unlike the single-record reading.
+TEST(GetSnapshotsInformation, NumbersReadAsTheSingleRecordReadsThem) {
+    std::list<CSnapshotInfo> snapshots;
+    const std::string element = ObjectText({{"id", "0e40"}, {"name", R"("x")"}});
+    const CZuError error = CParser().GetSnapshotsInformation(Listing({element}), snapshots);
+    EXPECT_TRUE(IsFailure(error, 774,
+                          R"(Unable to parse snapshot entry {"id":0.0,"name":"x"} due to key )"
+                          R"('in_delete' not found)",
+                          {kSnapshotFunction, kSnapshotsFunction}));
+    for (const char* number : {"2e308", "100000000000000000000000000000000000000e300"}) {
+        const std::string text =
+            ObjectText({{"entries", ArrayText({SnapshotElement("a", 1)})}, {"size", number}});
+        EXPECT_TRUE(IsFailure(CParser().GetSnapshotsInformation(text, snapshots), 774,
+                              "Cannot get JSON object from " + text, {kSnapshotsFunction}))
+            << number;
+        CSnapshotInfo record;
+        const std::string one = ObjectText({{"size", number}});
+        EXPECT_TRUE(IsFailure(CParser().GetSnapshotInformation(one, record), 774,
+                              "Cannot get JSON object from " + one, {kSnapshotFunction}))
+            << number;
+    }
+    EXPECT_TRUE(snapshots.empty());
+}
+
 TEST(GetSnapshotsInformation, WrongKindInAnElementIsQuotedInCompactForm) {
     std::list<CSnapshotInfo> snapshots;
     const std::string text = Listing({ObjectText({{"name", R"("x")"}, {"in_delete", R"("no")"}})});

@@ -159,6 +159,9 @@ class HttpServer::Connection final : public httplib::Stream, public Exchange {
         m_capturing = false;
         m_headers = ParseHead(m_capture);
         if (!HttplibReadsBody(request.method)) request.body = ReadBody(ContentLength(request));
+        // Replies go uncompressed: on loopback compressing them would only measure the
+        // compressor (the journal still shows what the client asked for).
+        request.headers.erase("Accept-Encoding");
     }
     bool Dropped() const { return m_dropped; }
 

@@ -1,0 +1,209 @@
+// Walks over loopback against a running simulated cluster, timed end to end:
+//   walk_bench URL CA_FILE MODE PATH_OR_COUNT
+// MODE library-dir: every page of a directory through CFileSystemQueries;
+//      floor-dir:   the same pages with one reused libcurl handle, no parsing;
+//      library-diff / floor-diff: the snapshot difference "diff-base" to "diff-target";
+//      library-share / floor-share: COUNT requests for the first SMB share.
+// Prints "<seconds> <entries>" on one line.
+#include <curl/curl.h>
+
+#include <boost/make_shared.hpp>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Cluster/ClusterConnection.h"
+#include "Cluster/ClusterFileSystemQueries.h"
+#include "Cluster/ClusterShares.h"
+#include "Cluster/ClusterSnapshotQueries.h"
+
+namespace {
+
+struct Run {
+    double seconds = 0;
+    uint64_t entries = 0;
+};
+
+size_t Collect(char* data, size_t size, size_t count, void* body) {
+    static_cast<std::string*>(body)->append(data, size * count);
+    return size * count;
+}
+
+// The transfer floor: one handle, kept alive, the body collected and nothing parsed but the
+// link to the next page.
+class Fetcher {
+public:
+    Fetcher(const std::string& base, const std::string& ca, const std::string& token)
+        : m_base(base), m_handle(curl_easy_init()) {
+        m_authorization = "Authorization: Bearer " + token;
+        m_headers = curl_slist_append(nullptr, "Content-Type: application/json");
+        m_headers = curl_slist_append(m_headers, m_authorization.c_str());
+        curl_easy_setopt(m_handle, CURLOPT_CAINFO, ca.c_str());
+        curl_easy_setopt(m_handle, CURLOPT_HTTPHEADER, m_headers);
+        curl_easy_setopt(m_handle, CURLOPT_WRITEFUNCTION, Collect);
+        curl_easy_setopt(m_handle, CURLOPT_WRITEDATA, &m_body);
+        curl_easy_setopt(m_handle, CURLOPT_ACCEPT_ENCODING, "");
+    }
+    ~Fetcher() {
+        curl_slist_free_all(m_headers);
+        curl_easy_cleanup(m_handle);
+    }
+    const std::string& Get(const std::string& path) {
+        m_body.clear();
+        const std::string url = m_base + path;
+        curl_easy_setopt(m_handle, CURLOPT_URL, url.c_str());
+        if (curl_easy_perform(m_handle) != CURLE_OK) m_body.clear();
+        return m_body;
+    }
+
+private:
+    std::string m_base;
+    CURL* m_handle;
+    std::string m_authorization;
+    curl_slist* m_headers = nullptr;
+    std::string m_body;
+};
+
+std::string NextLinkOf(const std::string& page) {
+    const size_t at = page.rfind("\"next\":\"");
+    if (at == std::string::npos) return "";
+    const size_t begin = at + 8;
+    return page.substr(begin, page.find('"', begin) - begin);
+}
+
+uint64_t Count(const std::string& page, const char* marker) {
+    uint64_t count = 0;
+    for (size_t at = page.find(marker); at != std::string::npos; at = page.find(marker, at + 1)) ++count;
+    return count;
+}
+
+Run FloorWalk(Fetcher& fetcher, std::string path, const char* marker) {
+    Run run;
+    do {
+        const std::string& page = fetcher.Get(path);
+        run.entries += Count(page, marker);
+        path = NextLinkOf(page);
+    } while (!path.empty());
+    return run;
+}
+
+Run LibraryDirectoryWalk(const boost::shared_ptr<Cluster::CConnection>& connection,
+                         const std::string& path) {
+    Cluster::CFileSystemQueries files(connection, boost::make_shared<Cluster::CParser>());
+    Run run;
+    std::string pageLink;
+    do {
+        std::list<Cluster::CDirectoryEntry> entries;
+        std::string nextLink;
+        const CZuError error = files.GetDirectoryEntries(path, entries, nextLink, 0, pageLink);
+        if (error.IsError()) {
+            std::fprintf(stderr, "%s\n", error.ToString().c_str());
+            break;
+        }
+        run.entries += entries.size();
+        pageLink = nextLink;
+    } while (!pageLink.empty());
+    return run;
+}
+
+bool FindDiffSnapshots(Cluster::CSnapshotQueries& snapshots, uint64_t& base, uint64_t& target) {
+    std::list<Cluster::CSnapshotInfo> list;
+    if (snapshots.ListSnapshots(list).IsError()) return false;
+    for (const auto& snapshot : list) {
+        if (snapshot.name == "diff-base") base = snapshot.id;
+        if (snapshot.name == "diff-target") target = snapshot.id;
+    }
+    return base != 0 && target != 0;
+}
+
+Run LibraryDiffWalk(Cluster::CSnapshotQueries& snapshots, uint64_t base, uint64_t target) {
+    Run run;
+    std::string pageLink;
+    do {
+        std::list<Cluster::CSnapshotDiffInfo> changes;
+        std::string nextLink;
+        const CZuError error = snapshots.GetSnapshotDiff(base, target, changes, nextLink, pageLink);
+        if (error.IsError()) {
+            std::fprintf(stderr, "%s\n", error.ToString().c_str());
+            break;
+        }
+        run.entries += changes.size();
+        pageLink = nextLink;
+    } while (!pageLink.empty());
+    return run;
+}
+
+template <class Work>
+Run Timed(Work work) {
+    const auto started = std::chrono::steady_clock::now();
+    Run run = work();
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: %s URL CA_FILE MODE PATH_OR_COUNT\n", argv[0]);
+        return 2;
+    }
+    const std::string url = argv[1];
+    const std::string mode = argv[3];
+    const std::string argument = argv[4];
+    setenv("CURL_CA_BUNDLE", argv[2], 1);
+    auto connection = boost::make_shared<Cluster::CConnection>();
+    const CZuError login = connection->Connect(url, "admin", "admin");
+    if (login.IsError()) {
+        std::fprintf(stderr, "%s\n", login.ToString().c_str());
+        return 1;
+    }
+    std::string token;
+    connection->GetAuthorizationToken(token);
+    Fetcher fetcher(url, argv[2], token);
+    Cluster::CSnapshotQueries snapshots(connection, boost::make_shared<Cluster::CParser>());
+    Cluster::CShares shares(connection, boost::make_shared<Cluster::CParser>());
+    uint64_t base = 0;
+    uint64_t target = 0;
+    const bool diff = mode.find("diff") != std::string::npos;
+    if (diff && !FindDiffSnapshots(snapshots, base, target)) return 1;
+    const std::string diffPath = "/v2/snapshots/" + std::to_string(target) + "/changes-since/" +
+                                 std::to_string(base);
+    const int requests = std::atoi(argument.c_str());
+
+    Run run;
+    if (mode == "library-dir") {
+        run = Timed([&] { return LibraryDirectoryWalk(connection, argument); });
+    } else if (mode == "floor-dir") {
+        char encoded[4096];
+        char* escaped = curl_easy_escape(nullptr, argument.c_str(), static_cast<int>(argument.size()));
+        std::snprintf(encoded, sizeof encoded, "/v1/files/%s/entries/", escaped);
+        curl_free(escaped);
+        run = Timed([&] { return FloorWalk(fetcher, encoded, "\"path\":"); });
+    } else if (mode == "library-diff") {
+        run = Timed([&] { return LibraryDiffWalk(snapshots, base, target); });
+    } else if (mode == "floor-diff") {
+        run = Timed([&] { return FloorWalk(fetcher, diffPath, "\"op\":"); });
+    } else if (mode == "library-share") {
+        run = Timed([&] {
+            Run shareRun;
+            for (int i = 0; i < requests; ++i) {
+                Cluster::CSMBShareEntry share;
+                if (!shares.GetSMBShare(1, share).IsError()) ++shareRun.entries;
+            }
+            return shareRun;
+        });
+    } else if (mode == "floor-share") {
+        run = Timed([&] {
+            Run shareRun;
+            for (int i = 0; i < requests; ++i) shareRun.entries += !fetcher.Get("/v1/smb/shares/1").empty();
+            return shareRun;
+        });
+    } else {
+        std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
+        return 2;
+    }
+    std::printf("%.6f %lu\n", run.seconds, run.entries);
+    return 0;
+}
