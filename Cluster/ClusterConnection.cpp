@@ -13,9 +13,15 @@ const unsigned int kErrorHeaderKind = 50;
 
 bool MapRequestType(RequestType type, _http_req_type_& mapped) {
     switch (type) {
-        case REQUEST_POST: mapped = HTTP_REQ_POST; return true;
-        case REQUEST_GET: mapped = HTTP_REQ_GET; return true;
-        case REQUEST_DELETE: mapped = HTTP_REQ_DELETE; return true;
+        case REQUEST_POST:
+            mapped = HTTP_REQ_POST;
+            return true;
+        case REQUEST_GET:
+            mapped = HTTP_REQ_GET;
+            return true;
+        case REQUEST_DELETE:
+            mapped = HTTP_REQ_DELETE;
+            return true;
     }
     return false;
 }
@@ -80,8 +86,8 @@ CZuError CConnection::Connect(const string& baseUrl, const string& userName,
     if (!m_strBaseUrl.empty() && m_strBaseUrl.back() == '/') m_strBaseUrl.pop_back();
 
     std::string response;
-    CZuError error = SendRequest(REQUEST_POST, kLoginPath, LoginBody(userName, password),
-                                 response, {}, true);
+    CZuError error =
+        SendRequest(REQUEST_POST, kLoginPath, LoginBody(userName, password), response, {}, true);
     if (error.IsError()) {
         RaiseLoginEvent(FX_CODE_LOCATION, RejectionReason(response));
         return error.Push(FX_CODE_LOCATION);

@@ -24,7 +24,7 @@ namespace Cluster {
 enum RequestType { REQUEST_POST = 0, REQUEST_GET = 1, REQUEST_DELETE = 2 };
 
 class CLUSTER_API CConnection {
-public:
+  public:
     // Creates a new HTTP client, stores the base URL less one trailing "/", and logs in with
     // the user name and password; on success the bearer token is kept for later requests.
     CZuError Connect(const string& baseUrl, const string& userName, const string& password);
@@ -43,7 +43,7 @@ public:
     // Fails when no login has succeeded yet.
     CZuError GetAuthorizationToken(std::string& token);
 
-private:
+  private:
     std::shared_ptr<TNLibCurl> m_ptrHttpClient;
     std::string m_strBaseUrl;
     std::string m_strAuthToken;

@@ -61,7 +61,9 @@ ElementHandOff::ElementHandOff(const ListingScan& scan, const std::string& text,
     t_currentHandOff = this;
 }
 
-ElementHandOff::~ElementHandOff() { t_currentHandOff = m_previous; }
+ElementHandOff::~ElementHandOff() {
+    t_currentHandOff = m_previous;
+}
 
 const ElementHandOff* ElementHandOff::Of(const std::string& text) {
     for (const ElementHandOff* handOff = t_currentHandOff; handOff != nullptr;
@@ -83,8 +85,8 @@ std::string NotAnObjectReason(const ScannedElement& element) {
 CZuError ReadNextLink(const ListingScan& scan, const std::string& text, std::string& nextLink,
                       const FXCodeLocation& here) {
     if (!scan.Paging().present || scan.Paging().kind != json_spirit::obj_type) {
-        return FXErrorUtil::ErrorWin32(here, kParseError, "No paging section present in the JSON %s",
-                                       text.c_str());
+        return FXErrorUtil::ErrorWin32(here, kParseError,
+                                       "No paging section present in the JSON %s", text.c_str());
     }
     try {
         nextLink = OwnText(ScannedFields(&scan.Next()).Text(0, "next"));

@@ -92,37 +92,49 @@ struct TextRef {
     size_t size;
 };
 
-inline const char* CText(const std::string& text) { return text.c_str(); }
-inline const char* CText(TextRef text) { return text.data; }
-inline std::string OwnText(std::string&& text) { return std::move(text); }
-inline std::string OwnText(TextRef text) { return std::string(text.data, text.size); }
-inline bool TextEquals(const std::string& text, const char* literal) { return text == literal; }
+inline const char* CText(const std::string& text) {
+    return text.c_str();
+}
+inline const char* CText(TextRef text) {
+    return text.data;
+}
+inline std::string OwnText(std::string&& text) {
+    return std::move(text);
+}
+inline std::string OwnText(TextRef text) {
+    return std::string(text.data, text.size);
+}
+inline bool TextEquals(const std::string& text, const char* literal) {
+    return text == literal;
+}
 inline bool TextEquals(TextRef text, const char* literal) {
     return text.size == std::strlen(literal) && std::memcmp(text.data, literal, text.size) == 0;
 }
 
 // Fields of one object of the value tree, through the JSON wrapper's getters.
 class TreeFields {
-public:
+  public:
     explicit TreeFields(const json_spirit::mObject& object) : m_object(object) {}
-    std::string Text(size_t, const char* key) const { return TnJson::GetStringValue(m_object, key); }
+    std::string Text(size_t, const char* key) const {
+        return TnJson::GetStringValue(m_object, key);
+    }
     bool Flag(size_t, const char* key) const { return TnJson::GetBoolValue(m_object, key); }
     uint64_t Number(size_t, const char* key) const { return TnJson::GetUInt64Value(m_object, key); }
 
-private:
+  private:
     const json_spirit::mObject& m_object;
 };
 
 // Fields of a scanned listing element, slot i holding the table's key i. A missing value or
 // one of another kind throws exactly what the wrapper's getter throws for it.
 class ScannedFields {
-public:
+  public:
     explicit ScannedFields(const ScannedValue* slots) : m_slots(slots) {}
     TextRef Text(size_t slot, const char* key) const;
     bool Flag(size_t slot, const char* key) const;
     uint64_t Number(size_t slot, const char* key) const;
 
-private:
+  private:
     const ScannedValue* m_slots;
 };
 
@@ -155,8 +167,12 @@ FieldOutcome ReadFields(const Source& source, FieldTable<Record> fields, Record&
             case FieldKind::Text:
                 record.*field.text = OwnText(source.Text(slot, field.key));
                 break;
-            case FieldKind::Flag: record.*field.flag = source.Flag(slot, field.key); break;
-            case FieldKind::Number: record.*field.number = source.Number(slot, field.key); break;
+            case FieldKind::Flag:
+                record.*field.flag = source.Flag(slot, field.key);
+                break;
+            case FieldKind::Number:
+                record.*field.number = source.Number(slot, field.key);
+                break;
             case FieldKind::TextNumber:
                 record.*field.number =
                     std::strtoull(CText(source.Text(slot, field.key)), nullptr, field.base);
@@ -166,7 +182,8 @@ FieldOutcome ReadFields(const Source& source, FieldTable<Record> fields, Record&
                     TextEquals(source.Text(slot, field.key), "FS_FILE_TYPE_DIRECTORY");
                 break;
             case FieldKind::Time:
-                outcome.timeError = ConvertTime(CText(source.Text(slot, field.key)), record.*field.time);
+                outcome.timeError =
+                    ConvertTime(CText(source.Text(slot, field.key)), record.*field.time);
                 break;
             case FieldKind::Operation:
                 outcome.operationText = OwnText(source.Text(slot, field.key));
@@ -185,7 +202,7 @@ FieldOutcome ReadFields(const Source& source, FieldTable<Record> fields, Record&
 // compact text is written only if a message quotes it. The listing and the single-record
 // operation read the same field table, so the scanned slots line up with the fields.
 class ElementHandOff {
-public:
+  public:
     ElementHandOff(const ListingScan& scan, const std::string& text, const ScannedElement& element);
     ~ElementHandOff();
     ElementHandOff(const ElementHandOff&) = delete;
@@ -198,7 +215,7 @@ public:
     // The hand-off on this thread whose placeholder is `text`, if any.
     static const ElementHandOff* Of(const std::string& text);
 
-private:
+  private:
     const ListingScan& m_scan;
     const std::string& m_text;
     const ScannedElement& m_element;
@@ -235,30 +252,50 @@ CZuError ReadRecord(const std::string& text, FieldTable<Record> fields, Record& 
 // The reason an element that is not an object cannot be read as one.
 std::string NotAnObjectReason(const ScannedElement& element);
 
-// Scans a listing of records that also stand alone; false when the text is no such listing.
+// Scans a listing reply: "Cannot get JSON object from %s" when the text is not of the shape's
+// kind, `noArrayFormat` (reply text) when the array member is missing or holds no array.
 template <class Record>
-bool ScanListing(const std::string& text, ListingShape shape, FieldTable<Record> fields,
-                 ListingScan& scan) {
+CZuError ScanReply(const std::string& text, ListingShape shape, FieldTable<Record> fields,
+                   const char* noArrayFormat, ListingScan& scan, const FXCodeLocation& here) {
     const std::vector<const char*> keys = fields.Keys();
-    return scan.Scan(text, shape, keys.data(), keys.size());
+    if (!scan.Scan(text, shape, keys.data(), keys.size())) {
+        return FXErrorUtil::ErrorWin32(here, kParseError, "Cannot get JSON object from %s",
+                                       text.c_str());
+    }
+    if (!scan.HasArray()) {
+        return FXErrorUtil::ErrorWin32(here, kParseError, noArrayFormat, text.c_str());
+    }
+    return CZuError::Success();
 }
 
-// Each scanned element through `readOne` (a single-record operation reading `fields`),
-// appended in order; the first failure ends the walk with `here` pushed. An element that is
-// not an object fails with `badEntryFormat` (its text, the reason).
-template <class Record, class ReadOne>
-CZuError ReadListedRecords(const ListingScan& scan, const std::string& text, ReadOne readOne,
-                           std::list<Record>& records, const char* badEntryFormat,
-                           const FXCodeLocation& here) {
+// How a listing of records that also stand alone reads: each element through the
+// single-record operation, which reads the same field table.
+template <class Record>
+struct ListingRules {
+    ListingShape shape;
+    const char* noArrayFormat;   // (reply text); only for a shape with an array member
+    const char* badEntryFormat;  // (element's or record's text, what())
+    FieldTable<Record> fields;
+    CZuError (CParser::*readOne)(const string&, Record&);
+};
+
+// Each element appended in order; the first failure ends the walk with `here` pushed. An
+// element that is not an object fails with the entry message (its text, the reason).
+template <class Record>
+CZuError ReadListing(CParser& parser, const std::string& text, const ListingRules<Record>& rules,
+                     std::list<Record>& records, const FXCodeLocation& here) {
+    ListingScan scan;
+    CZuError error = ScanReply(text, rules.shape, rules.fields, rules.noArrayFormat, scan, here);
+    if (error.IsError()) return error;
     for (const ScannedElement& element : scan.Elements()) {
         if (element.kind != json_spirit::obj_type) {
-            return FXErrorUtil::ErrorWin32(here, kParseError, badEntryFormat,
+            return FXErrorUtil::ErrorWin32(here, kParseError, rules.badEntryFormat,
                                            scan.CompactText(text, element).c_str(),
                                            NotAnObjectReason(element).c_str());
         }
         const ElementHandOff handOff(scan, text, element);
         Record record;
-        CZuError error = readOne(handOff.Placeholder(), record);
+        error = (parser.*rules.readOne)(handOff.Placeholder(), record);
         if (error.IsError()) return error.Push(here);
         records.push_back(std::move(record));
     }
@@ -305,17 +342,12 @@ template <class Record>
 CZuError ReadPage(const std::string& text, const PageRules<Record>& rules,
                   std::list<Record>& records, std::string& nextLink, const FXCodeLocation& here) {
     ListingScan scan;
-    const std::vector<const char*> keys = rules.fields.Keys();
-    if (!scan.Scan(text, ListingShape{rules.arrayKey, true}, keys.data(), keys.size())) {
-        return FXErrorUtil::ErrorWin32(here, kParseError, "Cannot get JSON object from %s",
-                                       text.c_str());
-    }
-    if (!scan.HasArray()) {
-        return FXErrorUtil::ErrorWin32(here, kParseError, rules.noArrayFormat, text.c_str());
-    }
+    CZuError error = ScanReply(text, ListingShape{rules.arrayKey, true}, rules.fields,
+                               rules.noArrayFormat, scan, here);
+    if (error.IsError()) return error;
     for (const ScannedElement& element : scan.Elements()) {
         Record record;
-        CZuError error = ReadPageElement(scan, text, element, rules, record, here);
+        error = ReadPageElement(scan, text, element, rules, record, here);
         if (error.IsError()) return error;
         records.push_back(std::move(record));
     }

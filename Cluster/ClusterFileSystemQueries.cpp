@@ -34,8 +34,7 @@ CZuError CFileSystemQueries::GetDirectoryEntries(const string& path,
         FX_CODE_LOCATION);
 }
 
-CZuError CFileSystemQueries::GetFileAttributes(const string& path, CFileAttributeInfo& info,
-                                               int) {
+CZuError CFileSystemQueries::GetFileAttributes(const string& path, CFileAttributeInfo& info, int) {
     if (!m_ptrParser) return MissingCollaboratorError(FX_CODE_LOCATION);
     std::string encoded;
     CZuError error = m_ptrParser->ConvertPathToURLEncoding(path, encoded);

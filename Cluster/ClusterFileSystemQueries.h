@@ -14,7 +14,7 @@
 namespace Cluster {
 
 class CLUSTER_API CFileSystemQueries {
-public:
+  public:
     CFileSystemQueries(boost::shared_ptr<CConnection> connection,
                        boost::shared_ptr<CParser> parser);
     virtual ~CFileSystemQueries();
@@ -31,7 +31,7 @@ public:
     // request carries no snapshot selector.
     CZuError GetFileAttributes(const string& path, CFileAttributeInfo& info, int);
 
-private:
+  private:
     boost::shared_ptr<CConnection> m_ptrConnection;
     boost::shared_ptr<CParser> m_ptrParser;
 };

@@ -1,21 +1,32 @@
 #include "Cluster/ClusterListingScan.h"
 
+// Strings are scanned 16 bytes at a time where the processor has SSE2 (every x86-64).
+#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
+#define RAPIDJSON_SSE2
+#endif
 #include <rapidjson/reader.h>
 
+#include <charconv>
 #include <cstring>
 
 namespace Cluster {
 
 json_spirit::mValue ScannedValue::ToValue() const {
     switch (kind) {
-        case json_spirit::obj_type: return json_spirit::mValue(json_spirit::mObject());
-        case json_spirit::array_type: return json_spirit::mValue(json_spirit::mArray());
-        case json_spirit::str_type: return json_spirit::mValue(std::string(text, length));
-        case json_spirit::bool_type: return json_spirit::mValue(flag);
+        case json_spirit::obj_type:
+            return json_spirit::mValue(json_spirit::mObject());
+        case json_spirit::array_type:
+            return json_spirit::mValue(json_spirit::mArray());
+        case json_spirit::str_type:
+            return json_spirit::mValue(std::string(text, length));
+        case json_spirit::bool_type:
+            return json_spirit::mValue(flag);
         case json_spirit::int_type:
             return isUnsigned ? json_spirit::mValue(unsignedInteger) : json_spirit::mValue(integer);
-        case json_spirit::real_type: return json_spirit::mValue(real);
-        case json_spirit::null_type: break;
+        case json_spirit::real_type:
+            return json_spirit::mValue(real);
+        case json_spirit::null_type:
+            break;
     }
     return json_spirit::mValue();
 }
@@ -23,7 +34,8 @@ json_spirit::mValue ScannedValue::ToValue() const {
 namespace {
 
 bool KeyIs(const char* key, rapidjson::SizeType length, const char* wanted) {
-    return wanted != nullptr && std::strlen(wanted) == length && std::memcmp(key, wanted, length) == 0;
+    return wanted != nullptr && std::strlen(wanted) == length &&
+           std::memcmp(key, wanted, length) == 0;
 }
 
 }  // namespace
@@ -33,7 +45,7 @@ enum class ScanRole { Root, Listed, Element, ElementArray, Paging, Other };
 
 class ListingScanHandler
     : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, ListingScanHandler> {
-public:
+  public:
     ListingScanHandler(ListingScan& scan, ListingShape shape, const char* const* keys,
                        size_t keyCount, rapidjson::InsituStringStream& stream)
         : m_scan(scan), m_shape(shape), m_keys(keys), m_keyCount(keyCount), m_stream(stream) {}
@@ -47,9 +59,14 @@ public:
     // A number arrives as its text and is read by the JSON reader itself, so that it holds
     // the value the value tree would hold, or is refused as the tree refuses it.
     bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+        ScannedValue value = Kind(json_spirit::int_type);
+        // The common case, a signed 64-bit integer, is read here; anything else as the JSON
+        // reader reads it.
+        const auto read = std::from_chars(text, text + length, value.integer);
+        if (read.ec == std::errc() && read.ptr == text + length) return Scalar(value);
         json_spirit::mValue number;
         if (!json_spirit::read_string(std::string(text, length), number)) return false;
-        ScannedValue value = Kind(number.type());
+        value = Kind(number.type());
         if (number.type() == json_spirit::real_type) {
             value.real = number.get_real();
         } else if (number.is_uint64()) {
@@ -72,9 +89,14 @@ public:
                 m_memberIsListed = KeyIs(key, length, m_shape.arrayKey);
                 m_memberIsPaging = m_shape.paged && KeyIs(key, length, "paging");
                 break;
-            case ScanRole::Element: m_slot = SlotOf(key, length); break;
-            case ScanRole::Paging: m_memberIsNext = KeyIs(key, length, "next"); break;
-            default: break;
+            case ScanRole::Element:
+                m_slot = SlotOf(key, length);
+                break;
+            case ScanRole::Paging:
+                m_memberIsNext = KeyIs(key, length, "next");
+                break;
+            default:
+                break;
         }
         return true;
     }
@@ -85,7 +107,7 @@ public:
 
     json_spirit::Value_type RootKind() const { return m_rootKind; }
 
-private:
+  private:
     static ScannedValue Kind(json_spirit::Value_type kind) {
         ScannedValue value;
         value.kind = kind;
@@ -108,15 +130,19 @@ private:
             return RootRole(value.kind);
         }
         switch (m_roles.back()) {
-            case ScanRole::Root: return PlaceMember(value);
-            case ScanRole::Listed: return PlaceElement(value);
+            case ScanRole::Root:
+                return PlaceMember(value);
+            case ScanRole::Listed:
+                return PlaceElement(value);
             case ScanRole::Element:
-                if (m_slot >= 0) m_scan.m_slots[m_scan.m_elements.back().firstSlot + m_slot] = value;
+                if (m_slot >= 0)
+                    m_scan.m_slots[m_scan.m_elements.back().firstSlot + m_slot] = value;
                 return ScanRole::Other;
             case ScanRole::Paging:
                 if (m_memberIsNext) m_scan.m_next = value;
                 return ScanRole::Other;
-            default: return ScanRole::Other;
+            default:
+                return ScanRole::Other;
         }
     }
 
@@ -126,7 +152,7 @@ private:
             return ScanRole::Listed;
         }
         return kind == json_spirit::obj_type && m_shape.arrayKey != nullptr ? ScanRole::Root
-                                                                             : ScanRole::Other;
+                                                                            : ScanRole::Other;
     }
 
     // A later member of the same name replaces an earlier one, as in the value tree.
@@ -217,8 +243,7 @@ bool ListingScan::Scan(const std::string& text, ListingShape shape, const char* 
     return handler.RootKind() == wanted;
 }
 
-std::string ListingScan::CompactText(const std::string& text,
-                                     const ScannedElement& element) const {
+std::string ListingScan::CompactText(const std::string& text, const ScannedElement& element) const {
     if (element.kind != json_spirit::obj_type && element.kind != json_spirit::array_type) {
         return json_spirit::write_string(element.scalar.ToValue(), 0);
     }

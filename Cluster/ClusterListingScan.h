@@ -34,8 +34,8 @@ struct ScannedElement {
     json_spirit::Value_type kind = json_spirit::null_type;
     size_t begin = 0;  // a container element's span in the reply text
     size_t end = 0;
-    ScannedValue scalar;     // the element itself when it is no container
-    size_t firstSlot = 0;    // its record keys' values: slots [firstSlot, firstSlot + keys)
+    ScannedValue scalar;   // the element itself when it is no container
+    size_t firstSlot = 0;  // its record keys' values: slots [firstSlot, firstSlot + keys)
 };
 
 // Where the listed array stands in the reply.
@@ -45,7 +45,7 @@ struct ListingShape {
 };
 
 class ListingScan {
-public:
+  public:
     // Scans `text`; `keys` are the record's keys in table order. False when the text is not
     // one JSON value, or not of the shape's kind (an object, or an array without arrayKey).
     bool Scan(const std::string& text, ListingShape shape, const char* const* keys,
@@ -64,7 +64,7 @@ public:
     // The element's compact JSON text, as it would be written back from the value tree.
     std::string CompactText(const std::string& text, const ScannedElement& element) const;
 
-private:
+  private:
     friend class ListingScanHandler;
     std::string m_buffer;
     bool m_hasArray = false;

@@ -14,7 +14,9 @@ namespace {
 const unsigned int kErrorGeneric = 774;
 const unsigned int kErrorInvalidPath = 87;
 
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // Reads exactly `count` digits.
 bool ReadDigits(const char*& at, int count, int& value) {
@@ -26,7 +28,9 @@ bool ReadDigits(const char*& at, int count, int& value) {
     return true;
 }
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -88,8 +92,8 @@ bool ParseUtcTime(const char* text, time_t& result) {
 }
 
 bool IsUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 std::string PercentEncode(const std::string& path) {
@@ -123,7 +127,9 @@ CZuError ConvertStringToTimeStamp(const string& text, time_t& timestamp) {
 
 namespace Cluster {
 
-bool ReadUtcTime(const char* text, time_t& timestamp) { return ParseUtcTime(text, timestamp); }
+bool ReadUtcTime(const char* text, time_t& timestamp) {
+    return ParseUtcTime(text, timestamp);
+}
 
 namespace {
 
@@ -162,6 +168,30 @@ const Field<CNFSExportEntry> kNfsExportFields[] = {
     TextField("export_path", &CNFSExportEntry::exportPath),
 };
 
+const ListingRules<CSnapshotInfo> kSnapshotListing = {
+    ListingShape{"entries", false},
+    "No entries section present in the JSON %s",
+    "Unable to parse snapshot entry %s due to %s",
+    kSnapshotFields,
+    &CParser::GetSnapshotInformation,
+};
+
+const ListingRules<CSMBShareEntry> kSmbShareListing = {
+    ListingShape{nullptr, false},
+    nullptr,
+    "Unable to SMB share entry %s due to %s",
+    kSmbShareFields,
+    &CParser::GetSMBShareInformation,
+};
+
+const ListingRules<CNFSExportEntry> kNfsExportListing = {
+    ListingShape{nullptr, false},
+    nullptr,
+    "Unable to parse NFS export entry %s due to %s",
+    kNfsExportFields,
+    &CParser::GetNFSExportInformation,
+};
+
 // A listing reads "mode" in the automatic base, an attribute reply in base 10.
 template <int ModeBase>
 struct DirectoryEntryFields {
@@ -193,22 +223,14 @@ const PageRules<CSnapshotDiffInfo> kSnapshotDiffPage = {
 };
 
 const PageRules<CDirectoryEntry> kDirectoryPage = {
-    "files",
-    "No files section present in the JSON %s",
-    "Unable to parse File Entry : %s due to %s",
-    nullptr,
-    DirectoryEntryFields<0>::kFields,
-    nullptr,
+    "files", "No files section present in the JSON %s", "Unable to parse File Entry : %s due to %s",
+    nullptr, DirectoryEntryFields<0>::kFields,          nullptr,
 };
 
 }  // namespace
 
 CSnapshotInfo::CSnapshotInfo()
-    : inDelete(false),
-      timestamp(0),
-      sourceFileId(0),
-      createdByPolicy(false),
-      id(0) {}
+    : inDelete(false), timestamp(0), sourceFileId(0), createdByPolicy(false), id(0) {}
 
 CSnapshotInfo::CSnapshotInfo(const CSnapshotInfo& other) = default;
 CSnapshotInfo& CSnapshotInfo::operator=(const CSnapshotInfo& other) = default;
@@ -225,27 +247,12 @@ CZuError CParser::ConvertPathToURLEncoding(const string& path, std::string& enco
 }
 
 CZuError CParser::GetSnapshotInformation(const string& text, CSnapshotInfo& snapshot) {
-    return ReadRecord(text, FieldTable<CSnapshotInfo>(kSnapshotFields), snapshot,
-                      "Unable to parse snapshot entry %s due to %s", FX_CODE_LOCATION);
+    return ReadRecord(text, kSnapshotListing.fields, snapshot, kSnapshotListing.badEntryFormat,
+                      FX_CODE_LOCATION);
 }
 
 CZuError CParser::GetSnapshotsInformation(const string& text, std::list<CSnapshotInfo>& snapshots) {
-    ListingScan scan;
-    if (!ScanListing(text, ListingShape{"entries", false}, FieldTable<CSnapshotInfo>(kSnapshotFields),
-                     scan)) {
-        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
-                                       "Cannot get JSON object from %s", text.c_str());
-    }
-    if (!scan.HasArray()) {
-        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
-                                       "No entries section present in the JSON %s", text.c_str());
-    }
-    return ReadListedRecords(
-        scan, text,
-        [this](const std::string& element, CSnapshotInfo& record) {
-            return GetSnapshotInformation(element, record);
-        },
-        snapshots, "Unable to parse snapshot entry %s due to %s", FX_CODE_LOCATION);
+    return ReadListing(*this, text, kSnapshotListing, snapshots, FX_CODE_LOCATION);
 }
 
 CZuError CParser::GetSnapshotDiffInformation(const string& text,
@@ -255,42 +262,22 @@ CZuError CParser::GetSnapshotDiffInformation(const string& text,
 }
 
 CZuError CParser::GetSMBShareInformation(const string& text, CSMBShareEntry& share) {
-    return ReadRecord(text, FieldTable<CSMBShareEntry>(kSmbShareFields), share, "Unable to SMB share entry %s due to %s",
+    return ReadRecord(text, kSmbShareListing.fields, share, kSmbShareListing.badEntryFormat,
                       FX_CODE_LOCATION);
 }
 
 CZuError CParser::GetSMBSharesInformation(const string& text, std::list<CSMBShareEntry>& shares) {
-    ListingScan scan;
-    if (!ScanListing(text, ListingShape{nullptr, false}, FieldTable<CSMBShareEntry>(kSmbShareFields), scan)) {
-        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
-                                       "Cannot get JSON object from %s", text.c_str());
-    }
-    return ReadListedRecords(
-        scan, text,
-        [this](const std::string& element, CSMBShareEntry& record) {
-            return GetSMBShareInformation(element, record);
-        },
-        shares, "Unable to SMB share entry %s due to %s", FX_CODE_LOCATION);
+    return ReadListing(*this, text, kSmbShareListing, shares, FX_CODE_LOCATION);
 }
 
 CZuError CParser::GetNFSExportInformation(const string& text, CNFSExportEntry& nfsExport) {
-    return ReadRecord(text, FieldTable<CNFSExportEntry>(kNfsExportFields), nfsExport,
-                      "Unable to parse NFS export entry %s due to %s", FX_CODE_LOCATION);
+    return ReadRecord(text, kNfsExportListing.fields, nfsExport, kNfsExportListing.badEntryFormat,
+                      FX_CODE_LOCATION);
 }
 
 CZuError CParser::GetNFSExportsInformation(const string& text,
                                            std::list<CNFSExportEntry>& nfsExports) {
-    ListingScan scan;
-    if (!ScanListing(text, ListingShape{nullptr, false}, FieldTable<CNFSExportEntry>(kNfsExportFields), scan)) {
-        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
-                                       "Cannot get JSON object from %s", text.c_str());
-    }
-    return ReadListedRecords(
-        scan, text,
-        [this](const std::string& element, CNFSExportEntry& record) {
-            return GetNFSExportInformation(element, record);
-        },
-        nfsExports, "Unable to parse NFS export entry %s due to %s", FX_CODE_LOCATION);
+    return ReadListing(*this, text, kNfsExportListing, nfsExports, FX_CODE_LOCATION);
 }
 
 CZuError CParser::GetDirectoryEntries(const string& text, std::list<CDirectoryEntry>& entries,

@@ -24,7 +24,7 @@ CLUSTER_API CZuError ConvertStringToTimeStamp(const string& text, time_t& timest
 namespace Cluster {
 
 class CLUSTER_API CSnapshotInfo {
-public:
+  public:
     CSnapshotInfo();
     CSnapshotInfo(const CSnapshotInfo& other);
     CSnapshotInfo& operator=(const CSnapshotInfo& other);
@@ -87,7 +87,7 @@ struct CLUSTER_API CDirectoryEntry {
 typedef CDirectoryEntry CFileAttributeInfo;
 
 class CLUSTER_API CParser {
-public:
+  public:
     // Percent-encodes every byte outside RFC 3986's unreserved set ("/" included), so the path
     // stands as one REST path segment. A path without any "/" fails with error 87.
     CZuError ConvertPathToURLEncoding(const string& path, std::string& encoded);

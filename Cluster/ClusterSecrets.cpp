@@ -9,7 +9,9 @@ namespace {
 const char* const kSecretKeys[] = {"\"password\"", "\"bearer_token\""};
 const char kMask[] = "***";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 size_t SkipBlanks(const std::string& text, size_t at) {
     while (at < text.size() && IsBlank(text[at])) ++at;
@@ -45,7 +47,8 @@ size_t SecretValueStart(const std::string& text, size_t keyEnd) {
 bool NextSecret(const std::string& text, size_t from, size_t& valueBegin, size_t& valueEnd) {
     size_t best = std::string::npos;
     for (const char* key : kSecretKeys) {
-        for (size_t at = text.find(key, from); at != std::string::npos; at = text.find(key, at + 1)) {
+        for (size_t at = text.find(key, from); at != std::string::npos;
+             at = text.find(key, at + 1)) {
             const size_t value = SecretValueStart(text, at + std::strlen(key));
             if (value == std::string::npos || value >= text.size()) continue;
             if (value < best) best = value;

@@ -40,8 +40,8 @@ CZuError CShares::GetNFSExport(uint64_t exportId, CNFSExportEntry& nfsExport) {
 
 CZuError CShares::GetSMBShare(uint64_t shareId, CSMBShareEntry& share) {
     return RunQuery(
-        m_ptrConnection, m_ptrParser, REQUEST_GET,
-        FXString::Format("/v1/smb/shares/%lu", shareId), std::string(),
+        m_ptrConnection, m_ptrParser, REQUEST_GET, FXString::Format("/v1/smb/shares/%lu", shareId),
+        std::string(),
         [&share](CParser& parser, const std::string& reply) {
             return parser.GetSMBShareInformation(reply, share);
         },

@@ -13,7 +13,7 @@
 namespace Cluster {
 
 class CLUSTER_API CShares {
-public:
+  public:
     CShares(boost::shared_ptr<CConnection> connection, boost::shared_ptr<CParser> parser);
     virtual ~CShares();
 
@@ -22,7 +22,7 @@ public:
     CZuError GetNFSExport(uint64_t exportId, CNFSExportEntry& nfsExport);
     CZuError GetSMBShare(uint64_t shareId, CSMBShareEntry& share);
 
-private:
+  private:
     boost::shared_ptr<CConnection> m_ptrConnection;
     boost::shared_ptr<CParser> m_ptrParser;
 };

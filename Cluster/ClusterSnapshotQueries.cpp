@@ -8,10 +8,11 @@ namespace {
 
 const char kSnapshotsPath[] = "/v2/snapshots/";
 
-CZuError NoReplyToRead(CParser&, const std::string&) { return CZuError::Success(); }
+CZuError NoReplyToRead(CParser&, const std::string&) {
+    return CZuError::Success();
+}
 
-std::string CreationBody(const string& name, uint64_t sourceFileId,
-                         const std::string& expiration) {
+std::string CreationBody(const string& name, uint64_t sourceFileId, const std::string& expiration) {
     json_spirit::mObject body;
     // Texts end at an embedded NUL, as C strings would.
     body["expiration"] = std::string(expiration.c_str());
@@ -44,8 +45,7 @@ CZuError CSnapshotQueries::CreateSnapshot(const string& name, uint64_t sourceFil
         body = CreationBody(name, sourceFileId, expiration);
     } catch (const std::exception& exception) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, 774,
-                                       "Cannot form request body JSON due to %s",
-                                       exception.what());
+                                       "Cannot form request body JSON due to %s", exception.what());
     }
     return RunQuery(
         m_ptrConnection, m_ptrParser, REQUEST_POST, kSnapshotsPath, body,
@@ -64,10 +64,10 @@ CZuError CSnapshotQueries::DeleteSnapshot(uint64_t snapshotId) {
 CZuError CSnapshotQueries::GetSnapshotDiff(uint64_t baseSnapshotId, uint64_t targetSnapshotId,
                                            std::list<CSnapshotDiffInfo>& changes,
                                            std::string& nextLink, std::string pageLink) {
-    const std::string path =
-        !pageLink.empty() ? pageLink
-                          : FXString::Format("/v2/snapshots/%lu/changes-since/%lu",
-                                             targetSnapshotId, baseSnapshotId);
+    const std::string path = !pageLink.empty()
+                                 ? pageLink
+                                 : FXString::Format("/v2/snapshots/%lu/changes-since/%lu",
+                                                    targetSnapshotId, baseSnapshotId);
     return RunQuery(
         m_ptrConnection, m_ptrParser, REQUEST_GET, path, std::string(),
         [&changes, &nextLink](CParser& parser, const std::string& reply) {

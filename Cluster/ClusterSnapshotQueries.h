@@ -14,7 +14,7 @@
 namespace Cluster {
 
 class CLUSTER_API CSnapshotQueries {
-public:
+  public:
     CSnapshotQueries(boost::shared_ptr<CConnection> connection, boost::shared_ptr<CParser> parser);
     virtual ~CSnapshotQueries();
 
@@ -32,7 +32,7 @@ public:
                              std::list<CSnapshotDiffInfo>& changes, std::string& nextLink,
                              std::string pageLink);
 
-private:
+  private:
     boost::shared_ptr<CConnection> m_ptrConnection;
     boost::shared_ptr<CParser> m_ptrParser;
 };

@@ -29,19 +29,21 @@ std::string DirectoryPage(int entries) {
         if (i > 0) page += ',';
         const bool directory = i % 10 == 0;
         page += Format(
-            "{\"path\":\"/data/projects/engineering/archive/2026-q4/build-artifacts/file_%07d%s\",\"name\":\"file_%07d.dat\","
+            "{\"path\":\"/data/projects/engineering/archive/2026-q4/build-artifacts/"
+            "file_%07d%s\",\"name\":\"file_%07d.dat\","
             "\"num_links\":1,\"type\":\"%s\",\"size\":\"%d\",\"blocks\":\"%d\","
             "\"datablocks\":\"%d\",\"metablocks\":\"1\",\"id\":\"%d\",\"mode\":\"%s\","
             "\"owner\":\"500\",\"group\":\"513\","
             "\"change_time\":\"%s\",\"modification_time\":\"%s\",\"creation_time\":\"%s\","
             "\"access_time\":\"%s\",\"child_count\":\"%d\"}",
             i, directory ? "/" : "", i, directory ? "FS_FILE_TYPE_DIRECTORY" : "FS_FILE_TYPE_FILE",
-            i * 37, i % 97, i % 89, 100000 + i, directory ? "0755" : "0644",
-            TimeText(i).c_str(), TimeText(i + 1).c_str(), TimeText(i + 2).c_str(),
-            TimeText(i + 3).c_str(), directory ? 12 : 0);
+            i * 37, i % 97, i % 89, 100000 + i, directory ? "0755" : "0644", TimeText(i).c_str(),
+            TimeText(i + 1).c_str(), TimeText(i + 2).c_str(), TimeText(i + 3).c_str(),
+            directory ? 12 : 0);
     }
-    page += "],\"paging\":{\"next\":\"/v1/files/%2Fdata%2Fprojects%2Farchive/entries/"
-            "?after=file_0000999&limit=1000\",\"prev\":\"\"}}";
+    page +=
+        "],\"paging\":{\"next\":\"/v1/files/%2Fdata%2Fprojects%2Farchive/entries/"
+        "?after=file_0000999&limit=1000\",\"prev\":\"\"}}";
     return page;
 }
 

@@ -110,9 +110,12 @@ void RunTime(benchmark::State& state, Convert convert) {
     }
 }
 void TimeText_library(benchmark::State& state) {
-    RunTime(state, [](const std::string& text, time_t& value) { ConvertStringToTimeStamp(text, value); });
+    RunTime(state,
+            [](const std::string& text, time_t& value) { ConvertStringToTimeStamp(text, value); });
 }
-void TimeText_original(benchmark::State& state) { RunTime(state, bench::OriginalTime); }
+void TimeText_original(benchmark::State& state) {
+    RunTime(state, bench::OriginalTime);
+}
 
 }  // namespace
 

@@ -33,7 +33,7 @@ size_t Collect(char* data, size_t size, size_t count, void* body) {
 // The transfer floor: one handle, kept alive, the body collected and nothing parsed but the
 // link to the next page.
 class Fetcher {
-public:
+  public:
     Fetcher(const std::string& base, const std::string& ca, const std::string& token)
         : m_base(base), m_handle(curl_easy_init()) {
         m_authorization = "Authorization: Bearer " + token;
@@ -57,7 +57,7 @@ public:
         return m_body;
     }
 
-private:
+  private:
     std::string m_base;
     CURL* m_handle;
     std::string m_authorization;
@@ -74,7 +74,8 @@ std::string NextLinkOf(const std::string& page) {
 
 uint64_t Count(const std::string& page, const char* marker) {
     uint64_t count = 0;
-    for (size_t at = page.find(marker); at != std::string::npos; at = page.find(marker, at + 1)) ++count;
+    for (size_t at = page.find(marker); at != std::string::npos; at = page.find(marker, at + 1))
+        ++count;
     return count;
 }
 
@@ -168,8 +169,8 @@ int main(int argc, char** argv) {
     uint64_t target = 0;
     const bool diff = mode.find("diff") != std::string::npos;
     if (diff && !FindDiffSnapshots(snapshots, base, target)) return 1;
-    const std::string diffPath = "/v2/snapshots/" + std::to_string(target) + "/changes-since/" +
-                                 std::to_string(base);
+    const std::string diffPath =
+        "/v2/snapshots/" + std::to_string(target) + "/changes-since/" + std::to_string(base);
     const int requests = std::atoi(argument.c_str());
 
     Run run;
@@ -177,7 +178,8 @@ int main(int argc, char** argv) {
         run = Timed([&] { return LibraryDirectoryWalk(connection, argument); });
     } else if (mode == "floor-dir") {
         char encoded[4096];
-        char* escaped = curl_easy_escape(nullptr, argument.c_str(), static_cast<int>(argument.size()));
+        char* escaped =
+            curl_easy_escape(nullptr, argument.c_str(), static_cast<int>(argument.size()));
         std::snprintf(encoded, sizeof encoded, "/v1/files/%s/entries/", escaped);
         curl_free(escaped);
         run = Timed([&] { return FloorWalk(fetcher, encoded, "\"path\":"); });
@@ -197,7 +199,8 @@ int main(int argc, char** argv) {
     } else if (mode == "floor-share") {
         run = Timed([&] {
             Run shareRun;
-            for (int i = 0; i < requests; ++i) shareRun.entries += !fetcher.Get("/v1/smb/shares/1").empty();
+            for (int i = 0; i < requests; ++i)
+                shareRun.entries += !fetcher.Get("/v1/smb/shares/1").empty();
             return shareRun;
         });
     } else {

@@ -17,9 +17,9 @@ inline const char* Setting(const char* name, const char* fallback) {
 // A logged-in connection, or null after printing why the login failed.
 inline boost::shared_ptr<Cluster::CConnection> LogIn() {
     auto connection = boost::make_shared<Cluster::CConnection>();
-    const CZuError error = connection->Connect(Setting("CLUSTER_URL", "https://127.0.0.1:8000"),
-                                               Setting("CLUSTER_USER", "admin"),
-                                               Setting("CLUSTER_PASSWORD", ""));
+    const CZuError error =
+        connection->Connect(Setting("CLUSTER_URL", "https://127.0.0.1:8000"),
+                            Setting("CLUSTER_USER", "admin"), Setting("CLUSTER_PASSWORD", ""));
     if (error.IsError()) {
         std::fprintf(stderr, "login failed: %s\n", error.ToString().c_str());
         return nullptr;

@@ -86,7 +86,8 @@ struct TNLibCurl::Impl {
         }
         if (type == HTTP_REQ_PUT) curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, "PUT");
         if (type == HTTP_REQ_DELETE) curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, "DELETE");
-        if (type == HTTP_REQ_GET && sendsBody) curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, "GET");
+        if (type == HTTP_REQ_GET && sendsBody)
+            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, "GET");
     }
 
     void ApplyTransportSettings(bool followRedirects, const char* proxy) {
@@ -96,7 +97,7 @@ struct TNLibCurl::Impl {
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, checkPeer ? 1L : 0L);
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, checkHost ? 2L : 0L);
         const char* environmentCa = std::getenv("CURL_CA_BUNDLE");
-        const std::string caFile = !defaults.caFile.empty() ? defaults.caFile
+        const std::string caFile = !defaults.caFile.empty()   ? defaults.caFile
                                    : environmentCa != nullptr ? environmentCa
                                                               : std::string();
         if (!caFile.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.c_str());
@@ -197,6 +198,10 @@ const char* TNLibCurl::GetHttpResponse(unsigned long& length, bool nullIfEmpty) 
     return impl.body.c_str();
 }
 
-long TNLibCurl::GetLastHttpStatus() const { return m_impl->status; }
+long TNLibCurl::GetLastHttpStatus() const {
+    return m_impl->status;
+}
 
-std::string TNLibCurl::GetLastErrorText() const { return m_impl->errorText; }
+std::string TNLibCurl::GetLastErrorText() const {
+    return m_impl->errorText;
+}

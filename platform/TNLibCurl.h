@@ -12,17 +12,17 @@
 enum _http_req_type_ { HTTP_REQ_GET = 0, HTTP_REQ_POST = 1, HTTP_REQ_PUT = 2, HTTP_REQ_DELETE = 3 };
 enum _http_hdr_type_ { HTTP_HDR_HTTPHEADER = 0 };
 
-typedef unsigned long (*TNLibCurlWriteCallback)(void* data, unsigned long size,
-                                                unsigned long count, void* client);
+typedef unsigned long (*TNLibCurlWriteCallback)(void* data, unsigned long size, unsigned long count,
+                                                void* client);
 
 class TNLIBCURL_EXPORT TNLibCurl {
-public:
+  public:
     // Process-wide settings every client picks up at its next request.
     struct Defaults {
-        std::string caFile;        // trusted CA bundle; empty: CURL_CA_BUNDLE or the system's
-        bool insecure = false;     // skip certificate and host name checks
+        std::string caFile;     // trusted CA bundle; empty: CURL_CA_BUNDLE or the system's
+        bool insecure = false;  // skip certificate and host name checks
         long connectTimeoutSeconds = 10;
-        long stallSeconds = 60;    // abort when under one byte a second for this long
+        long stallSeconds = 60;  // abort when under one byte a second for this long
     };
     static void SetDefaults(const Defaults& defaults);
     static Defaults GetDefaults();
@@ -51,7 +51,7 @@ public:
     long GetLastHttpStatus() const;
     std::string GetLastErrorText() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

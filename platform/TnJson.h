@@ -10,12 +10,12 @@
 
 // Thrown by the getters; what() names the key and the problem.
 class TNJSON_EXPORT TnJsonError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class TNJSON_EXPORT TnJson {
-public:
+  public:
     // True when the text is a JSON object (or array), which is then in the out-parameter.
     static bool Unserialize(const std::string& text, json_spirit::mObject& object);
     static bool Unserialize(const std::string& text, json_spirit::mArray& array);

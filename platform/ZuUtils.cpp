@@ -23,9 +23,11 @@ std::string ArgumentText(const boost::any& argument) {
     if (const auto* text = boost::any_cast<std::string>(&argument)) return *text;
     if (const auto* text = boost::any_cast<const char*>(&argument)) return *text ? *text : "";
     if (const auto* number = boost::any_cast<int>(&argument)) return std::to_string(*number);
-    if (const auto* number = boost::any_cast<unsigned int>(&argument)) return std::to_string(*number);
+    if (const auto* number = boost::any_cast<unsigned int>(&argument))
+        return std::to_string(*number);
     if (const auto* number = boost::any_cast<long>(&argument)) return std::to_string(*number);
-    if (const auto* number = boost::any_cast<unsigned long>(&argument)) return std::to_string(*number);
+    if (const auto* number = boost::any_cast<unsigned long>(&argument))
+        return std::to_string(*number);
     if (const auto* number = boost::any_cast<double>(&argument)) return std::to_string(*number);
     return "<unprintable argument>";
 }
@@ -66,7 +68,7 @@ int32_t StatusOfEvent(int eventId) {
 }  // namespace
 
 class FXErrorPrivate {
-public:
+  public:
     unsigned int code = 0;
     bool isEvent = false;
     std::string message;
@@ -76,13 +78,14 @@ public:
 
 CZuError::CZuError() : m_nStatus(0) {}
 
-CZuError CZuError::Success() { return CZuError(); }
+CZuError CZuError::Success() {
+    return CZuError();
+}
 
 CZuError& CZuError::Push(const FXCodeLocation& location) {
     if (!m_ptrDetail) m_ptrDetail = boost::shared_ptr<FXErrorPrivate>(new FXErrorPrivate);
-    m_ptrDetail->locations.push_back(
-        {location.file ? location.file : "", location.function ? location.function : "",
-         location.line});
+    m_ptrDetail->locations.push_back({location.file ? location.file : "",
+                                      location.function ? location.function : "", location.line});
     return *this;
 }
 
@@ -98,9 +101,11 @@ unsigned int CZuError::GetCode() const {
 
 std::string CZuError::GetMessage() const {
     if (!m_ptrDetail) return std::string();
-    if (m_ptrDetail->isEvent) return FillCatalogueText(m_ptrDetail->message, m_ptrDetail->arguments);
+    if (m_ptrDetail->isEvent)
+        return FillCatalogueText(m_ptrDetail->message, m_ptrDetail->arguments);
     std::string message = m_ptrDetail->message;
-    for (const auto& argument : m_ptrDetail->arguments) message += " [" + ArgumentText(argument) + "]";
+    for (const auto& argument : m_ptrDetail->arguments)
+        message += " [" + ArgumentText(argument) + "]";
     return message;
 }
 
@@ -121,8 +126,8 @@ std::string CZuError::ToString() const {
     return text;
 }
 
-CZuError FXErrorUtil::MakeError(const FXCodeLocation& location, int32_t status,
-                                unsigned int code, bool isEvent, std::string message) {
+CZuError FXErrorUtil::MakeError(const FXCodeLocation& location, int32_t status, unsigned int code,
+                                bool isEvent, std::string message) {
     CZuError error;
     error.m_nStatus = status;
     error.m_ptrDetail = boost::shared_ptr<FXErrorPrivate>(new FXErrorPrivate);
@@ -171,7 +176,8 @@ int FXString::ReplaceAll(std::string& text, const std::string& from, const std::
                          unsigned long) {
     if (from.empty()) return 0;
     int count = 0;
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    for (size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
         text.replace(at, from.size(), to);
         ++count;
     }
@@ -196,7 +202,7 @@ namespace {
 
 // The stand-in's default sender writes each event as a line of the log.
 class CLogEventSender : public ISendEventInterface {
-public:
+  public:
     void SendEvent(const CZuError& event, int) override {
         boost::shared_ptr<CLogWriterInterface> writer = g_ptrLogWriter;
         if (!writer) return;

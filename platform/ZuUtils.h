@@ -53,12 +53,12 @@ constexpr SourceName<N> MakeSourceName(const char* name) {
 }  // namespace fx_detail
 
 // The source file's base name without extension, computed at compile time.
-#define FX_SOURCE_NAME()                                                                   \
-    ([]() -> const char* {                                                                 \
-        static constexpr auto name =                                                       \
-            fx_detail::MakeSourceName<fx_detail::StemLength(fx_detail::BaseName(__FILE__)) + \
-                                      1>(fx_detail::BaseName(__FILE__));                   \
-        return name.text;                                                                  \
+#define FX_SOURCE_NAME()                                                                         \
+    ([]() -> const char* {                                                                       \
+        static constexpr auto name =                                                             \
+            fx_detail::MakeSourceName<fx_detail::StemLength(fx_detail::BaseName(__FILE__)) + 1>( \
+                fx_detail::BaseName(__FILE__));                                                  \
+        return name.text;                                                                        \
     }())
 
 // The code location of a failure site: source name, full function signature, line.
@@ -68,7 +68,7 @@ class FXErrorPrivate;
 
 // The platform's error object: a status word (negative on failure) and a shared detail record.
 class ZU_EXPORT CZuError {
-public:
+  public:
     struct Location {
         std::string file;
         std::string function;
@@ -97,26 +97,26 @@ public:
     // Code, message and trail on one line, for logs and the command line.
     std::string ToString() const;
 
-private:
+  private:
     friend class FXErrorUtil;
     int32_t m_nStatus;
     boost::shared_ptr<FXErrorPrivate> m_ptrDetail;
 };
 
 class ZU_EXPORT FXErrorUtil {
-public:
+  public:
     static CZuError ErrorWin32(const FXCodeLocation& location, unsigned int code);
     static CZuError ErrorWin32(const FXCodeLocation& location, unsigned int code,
                                const char* format, ...) __attribute__((format(printf, 3, 4)));
     static CZuError ErrorEventMessage(const FXCodeLocation& location, int eventId);
 
-private:
+  private:
     static CZuError MakeError(const FXCodeLocation& location, int32_t status, unsigned int code,
                               bool isEvent, std::string message);
 };
 
 class ZU_EXPORT FXString {
-public:
+  public:
     static std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
     // Replaces every occurrence of `from` by `to` in place; returns the number replaced.
     static int ReplaceAll(std::string& text, const std::string& from, const std::string& to,
@@ -125,10 +125,10 @@ public:
 
 // The host's log writer. Levels: 1 ordinary, 2 debug.
 class ZU_EXPORT CLogWriterInterface {
-public:
+  public:
     virtual ~CLogWriterInterface();
-    virtual void WriteLog(int level, const char* function, int line, int, int,
-                          const char* format, ...) __attribute__((format(printf, 7, 8))) = 0;
+    virtual void WriteLog(int level, const char* function, int line, int, int, const char* format,
+                          ...) __attribute__((format(printf, 7, 8))) = 0;
     virtual int GetLogLevel() = 0;
 };
 
@@ -139,19 +139,19 @@ ZU_EXPORT extern boost::shared_ptr<CLogWriterInterface> g_ptrLogWriter;
 
 // The stand-in's default writer: lines up to its level go to stderr.
 class ZU_EXPORT CStderrLogWriter : public CLogWriterInterface {
-public:
+  public:
     explicit CStderrLogWriter(int level = 1) : m_nLevel(level) {}
-    void WriteLog(int level, const char* function, int line, int, int, const char* format, ...)
-        override __attribute__((format(printf, 7, 8)));
+    void WriteLog(int level, const char* function, int line, int, int, const char* format,
+                  ...) override __attribute__((format(printf, 7, 8)));
     int GetLogLevel() override { return m_nLevel; }
 
-private:
+  private:
     int m_nLevel;
 };
 
 // The host's event sender. A null instance means no event is sent.
 class ZU_EXPORT ISendEventInterface {
-public:
+  public:
     virtual ~ISendEventInterface();
     virtual void SendEvent(const CZuError& event, int flags) = 0;
 

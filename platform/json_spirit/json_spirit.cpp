@@ -104,7 +104,9 @@ double mValue::get_real() const {
 
 namespace {
 
-bool IsRealMark(char c) { return c == '.' || c == 'e' || c == 'E'; }
+bool IsRealMark(char c) {
+    return c == '.' || c == 'e' || c == 'E';
+}
 
 // The C locale, so that a host's LC_NUMERIC cannot change how "1.5" reads.
 locale_t CLocale() {

@@ -38,8 +38,8 @@ void MatchShare(const mValue& element, const CSMBShareEntry& share) {
     FUZZ_CHECK(fuzz::HasFlag(element, "read_only", share.readOnly));
     FUZZ_CHECK(fuzz::HasText(element, "description", share.description));
     FUZZ_CHECK(fuzz::HasText(element, "share_name", share.shareName));
-    FUZZ_CHECK(fuzz::HasText(element, "default_directory_create_mode",
-                             share.defaultDirectoryCreateMode));
+    FUZZ_CHECK(
+        fuzz::HasText(element, "default_directory_create_mode", share.defaultDirectoryCreateMode));
     FUZZ_CHECK(fuzz::HasText(element, "fs_path", share.fsPath));
     FUZZ_CHECK(fuzz::HasFlag(element, "allow_guest_access", share.allowGuestAccess));
     FUZZ_CHECK(fuzz::HasFlag(element, "access_based_enumeration_enabled",
@@ -94,10 +94,18 @@ void ExportListing(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fuzz::Input input = fuzz::Split(data, size);
     switch (input.selector % 4) {
-        case 0: OneShare(input.text); break;
-        case 1: ShareListing(input.text); break;
-        case 2: OneExport(input.text); break;
-        default: ExportListing(input.text); break;
+        case 0:
+            OneShare(input.text);
+            break;
+        case 1:
+            ShareListing(input.text);
+            break;
+        case 2:
+            OneExport(input.text);
+            break;
+        default:
+            ExportListing(input.text);
+            break;
     }
     return 0;
 }

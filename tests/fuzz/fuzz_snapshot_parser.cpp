@@ -35,9 +35,12 @@ void MatchSnapshot(const mValue& element, const CSnapshotInfo& snapshot) {
 
 const char* OperationText(Cluster::SnapshotDiffOperation operation) {
     switch (operation) {
-        case Cluster::SNAPSHOT_DIFF_CREATE: return "CREATE";
-        case Cluster::SNAPSHOT_DIFF_DELETE: return "DELETE";
-        case Cluster::SNAPSHOT_DIFF_MODIFY: return "MODIFY";
+        case Cluster::SNAPSHOT_DIFF_CREATE:
+            return "CREATE";
+        case Cluster::SNAPSHOT_DIFF_DELETE:
+            return "DELETE";
+        case Cluster::SNAPSHOT_DIFF_MODIFY:
+            return "MODIFY";
     }
     return "";
 }
@@ -75,8 +78,8 @@ void ChangesPage(const std::string& text) {
     FUZZ_NO_EXCEPTION(error = CParser().GetSnapshotDiffInformation(text, changes, nextLink));
     fuzz::CheckResult(error);
     const mValue reply = fuzz::ReadReply(text);
-    fuzz::CheckAppended(error, before, changes,
-                        fuzz::ArrayOrNull(fuzz::Member(&reply, "entries")), MatchChange);
+    fuzz::CheckAppended(error, before, changes, fuzz::ArrayOrNull(fuzz::Member(&reply, "entries")),
+                        MatchChange);
     fuzz::CheckNextLink(error, reply, nextLink, fuzz::kPreviousLink);
 }
 
@@ -85,9 +88,15 @@ void ChangesPage(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fuzz::Input input = fuzz::Split(data, size);
     switch (input.selector % 3) {
-        case 0: OneSnapshot(input.text); break;
-        case 1: SnapshotListing(input.text); break;
-        default: ChangesPage(input.text); break;
+        case 0:
+            OneSnapshot(input.text);
+            break;
+        case 1:
+            SnapshotListing(input.text);
+            break;
+        default:
+            ChangesPage(input.text);
+            break;
     }
     return 0;
 }

@@ -28,10 +28,10 @@ namespace fuzz {
     ((condition) ? static_cast<void>(0) : ::fuzz::Fail(#condition, __FILE__, __LINE__))
 
 // Runs the statements; an exception that gets out of them is a fault in itself.
-#define FUZZ_NO_EXCEPTION(statements)                                 \
-    try {                                                             \
-        statements;                                                   \
-    } catch (...) {                                                   \
+#define FUZZ_NO_EXCEPTION(statements)                                   \
+    try {                                                               \
+        statements;                                                     \
+    } catch (...) {                                                     \
         ::fuzz::Fail("an exception left the call", __FILE__, __LINE__); \
     }
 
@@ -106,9 +106,9 @@ inline bool HasNumber(const json_spirit::mValue& object, const char* key, uint64
 
 inline bool Same(const Cluster::CSnapshotInfo& a, const Cluster::CSnapshotInfo& b) {
     return std::tie(a.inDelete, a.name, a.timestamp, a.sourceFileId, a.createdByPolicy,
-                    a.expiration, a.directoryName, a.id) ==
-           std::tie(b.inDelete, b.name, b.timestamp, b.sourceFileId, b.createdByPolicy,
-                    b.expiration, b.directoryName, b.id);
+                    a.expiration, a.directoryName,
+                    a.id) == std::tie(b.inDelete, b.name, b.timestamp, b.sourceFileId,
+                                      b.createdByPolicy, b.expiration, b.directoryName, b.id);
 }
 
 inline bool Same(const Cluster::CSnapshotDiffInfo& a, const Cluster::CSnapshotDiffInfo& b) {
@@ -117,11 +117,11 @@ inline bool Same(const Cluster::CSnapshotDiffInfo& a, const Cluster::CSnapshotDi
 }
 
 inline bool Same(const Cluster::CSMBShareEntry& a, const Cluster::CSMBShareEntry& b) {
-    return std::tie(a.readOnly, a.description, a.shareName, a.defaultDirectoryCreateMode,
-                    a.fsPath, a.allowGuestAccess, a.accessBasedEnumerationEnabled, a.id,
+    return std::tie(a.readOnly, a.description, a.shareName, a.defaultDirectoryCreateMode, a.fsPath,
+                    a.allowGuestAccess, a.accessBasedEnumerationEnabled, a.id,
                     a.defaultFileCreateMode) ==
-           std::tie(b.readOnly, b.description, b.shareName, b.defaultDirectoryCreateMode,
-                    b.fsPath, b.allowGuestAccess, b.accessBasedEnumerationEnabled, b.id,
+           std::tie(b.readOnly, b.description, b.shareName, b.defaultDirectoryCreateMode, b.fsPath,
+                    b.allowGuestAccess, b.accessBasedEnumerationEnabled, b.id,
                     b.defaultFileCreateMode);
 }
 

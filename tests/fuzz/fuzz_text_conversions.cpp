@@ -12,8 +12,8 @@ namespace {
 
 // RFC 3986's unreserved set.
 bool IsUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 int UpperHexValue(char c) {
@@ -83,12 +83,10 @@ bool ReadTimeShape(const std::string& text, TimeShape& shape) {
         return false;
     }
     std::tm& tm = shape.fields;
-    const bool digits = ReadNumber(text, at, 4, tm.tm_year) &&
-                        ReadNumber(text, at + 5, 2, tm.tm_mon) &&
-                        ReadNumber(text, at + 8, 2, tm.tm_mday) &&
-                        ReadNumber(text, at + 11, 2, tm.tm_hour) &&
-                        ReadNumber(text, at + 14, 2, tm.tm_min) &&
-                        ReadNumber(text, at + 17, 2, tm.tm_sec);
+    const bool digits =
+        ReadNumber(text, at, 4, tm.tm_year) && ReadNumber(text, at + 5, 2, tm.tm_mon) &&
+        ReadNumber(text, at + 8, 2, tm.tm_mday) && ReadNumber(text, at + 11, 2, tm.tm_hour) &&
+        ReadNumber(text, at + 14, 2, tm.tm_min) && ReadNumber(text, at + 17, 2, tm.tm_sec);
     tm.tm_year -= 1900;
     tm.tm_mon -= 1;
     shape.end = at + 19;

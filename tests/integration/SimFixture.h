@@ -17,7 +17,7 @@
 #include "platform/ZuUtils.h"
 
 class RecordingLogWriter : public CLogWriterInterface {
-public:
+  public:
     explicit RecordingLogWriter(int level) : m_level(level) {}
     void WriteLog(int level, const char* function, int line, int, int, const char* format,
                   ...) override {
@@ -38,13 +38,13 @@ public:
     std::vector<std::string> functions;
     std::vector<int> levels;
 
-private:
+  private:
     int m_level;
     std::mutex m_mutex;
 };
 
 class RecordingEventSender : public ISendEventInterface {
-public:
+  public:
     void SendEvent(const CZuError& event, int flags) override {
         codes.push_back(event.GetCode());
         messages.push_back(event.GetMessage());
@@ -58,7 +58,7 @@ public:
 // Starts a simulator, trusts its certificate and installs recorders; restores the process
 // defaults afterwards.
 class SimTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(sim.Start(&error)) << error;
@@ -107,7 +107,7 @@ protected:
     boost::shared_ptr<Cluster::CConnection> connection;
     boost::shared_ptr<Cluster::CParser> parser;
 
-private:
+  private:
     boost::shared_ptr<CLogWriterInterface> m_previousWriter;
     boost::shared_ptr<ISendEventInterface> m_previousSender;
 };

@@ -88,7 +88,8 @@ TEST_F(ConnectionTest, RejectedLoginRaisesEventWithDescriptionAndPushesConnect) 
     const std::string message = error.GetMessage();
     const size_t replyAt = message.find("Response [") + 10;
     json_spirit::mValue reply;
-    ASSERT_TRUE(json_spirit::read_string(message.substr(replyAt, message.size() - replyAt - 1), reply));
+    ASSERT_TRUE(
+        json_spirit::read_string(message.substr(replyAt, message.size() - replyAt - 1), reply));
     const std::string description = reply.get_obj().at("description").get_str();
     EXPECT_FALSE(description.empty());
     EXPECT_TRUE(Contains(events->messages[0], description)) << events->messages[0];
@@ -133,7 +134,8 @@ TEST_F(ConnectionTest, AcceptedReplyWithoutUsableTokenKeepsTheEarlierToken) {
         {"{\"bearer_token\":null}", "No Authorization Token found"},
         {"{\"bearer_token\":42}",
          "Exception getting value [bearer-token] - [value is an integer, not a string]"},
-        {"not json at all", "Exception getting value [bearer-token] - [value is null, not an object]"},
+        {"not json at all",
+         "Exception getting value [bearer-token] - [value is null, not an object]"},
     };
     for (const auto& row : cases) {
         sim.ClearFaults();
@@ -158,9 +160,8 @@ TEST_F(ConnectionTest, EmptyTokenIsStoredAndThenReportedMissing) {
     std::string token = "untouched";
     const CZuError error = connection->GetAuthorizationToken(token);
     EXPECT_EQ(774u, error.GetCode());
-    EXPECT_EQ(
-        "Authorization Token is empty. Please make sure the connection is established first.",
-        error.GetMessage());
+    EXPECT_EQ("Authorization Token is empty. Please make sure the connection is established first.",
+              error.GetMessage());
     EXPECT_EQ(std::vector<std::string>(
                   {"CZuError Cluster::CConnection::GetAuthorizationToken(std::string&)"}),
               Trail(error));
@@ -175,9 +176,8 @@ TEST_F(ConnectionTest, RequestBeforeAnyConnectSendsNothing) {
     std::string reply = "untouched";
     const CZuError error = connection->SendRequest(REQUEST_GET, "/v2/snapshots/", "", reply, true);
     EXPECT_EQ(774u, error.GetCode());
-    EXPECT_EQ(
-        "Authorization Token is empty. Please make sure the connection is established first.",
-        error.GetMessage());
+    EXPECT_EQ("Authorization Token is empty. Please make sure the connection is established first.",
+              error.GetMessage());
     EXPECT_EQ("untouched", reply);
     EXPECT_TRUE(sim.Journal().empty());
 }
@@ -199,9 +199,9 @@ TEST_F(ConnectionTest, FailedRequestsNameTheClientsOperationNumber) {
         std::string reply;
         const CZuError error = connection->SendRequest(row.type, row.path, "{}", reply, true);
         ASSERT_TRUE(error.IsError()) << row.path;
-        EXPECT_EQ(0u, error.GetMessage().find("Error: API failed. operation [" +
-                                              std::to_string(row.operation) + "]. URL[" +
-                                              sim.BaseUrl() + row.path + "]. Body [{}] Response [{"))
+        EXPECT_EQ(0u, error.GetMessage().find(
+                          "Error: API failed. operation [" + std::to_string(row.operation) +
+                          "]. URL[" + sim.BaseUrl() + row.path + "]. Body [{}] Response [{"))
             << error.GetMessage();
         EXPECT_TRUE(Contains(reply, "description")) << reply;
         EXPECT_TRUE(Contains(error.GetMessage(), reply));
@@ -235,8 +235,10 @@ TEST_F(ConnectionTest, DebugLineOnlyAtLevelTwoOnSuccessWithPathNotUrl) {
     ASSERT_EQ(1u, log->lines.size());
     EXPECT_EQ(2, log->levels[0]);
     EXPECT_EQ(kSendRequestFunction, log->functions[0]);
-    EXPECT_EQ("Http request URL [/v2/snapshots/], body [], response [" + reply + "]", log->lines[0]);
-    ASSERT_FALSE(connection->SendRequest(REQUEST_GET, "/v2/snapshots/", "", reply, false).IsError());
+    EXPECT_EQ("Http request URL [/v2/snapshots/], body [], response [" + reply + "]",
+              log->lines[0]);
+    ASSERT_FALSE(
+        connection->SendRequest(REQUEST_GET, "/v2/snapshots/", "", reply, false).IsError());
     EXPECT_TRUE(connection->SendRequest(REQUEST_GET, "/v9/unknown", "", reply, true).IsError());
     EXPECT_EQ(1u, log->lines.size());
 
@@ -316,8 +318,8 @@ TEST_F(ConnectionTest, DroppedOrStalledConnectionsEndInAnError) {
     defaults.caFile = sim.CaFile();
     defaults.stallSeconds = 1;
     TNLibCurl::SetDefaults(defaults);
-    for (const auto kind : {Fault::Kind::CloseNoAnswer, Fault::Kind::StallAfterHeaders,
-                            Fault::Kind::TruncatedBody}) {
+    for (const auto kind :
+         {Fault::Kind::CloseNoAnswer, Fault::Kind::StallAfterHeaders, Fault::Kind::TruncatedBody}) {
         sim.ClearFaults();
         Fault fault;
         fault.kind = kind;

@@ -20,12 +20,12 @@ struct SeenRequest {
 };
 
 class HttpClientTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto record = [this](const httplib::Request& request, httplib::Response& response) {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_seen.push_back({request.method, request.path, request.body, request.headers,
-                              request.remote_port});
+            m_seen.push_back(
+                {request.method, request.path, request.body, request.headers, request.remote_port});
             if (request.path == "/missing") {
                 response.status = 404;
                 response.set_content("{\"description\":\"no such thing\"}", "application/json");
@@ -140,7 +140,8 @@ TEST_F(HttpClientTest, StatusDecidesSuccessAndTheErrorBodyStaysAvailable) {
 }
 
 TEST_F(HttpClientTest, ManyRequestsShareOneKeptAliveConnection) {
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(Send(i % 2 ? HTTP_REQ_GET : HTTP_REQ_POST, "/k", "{}"));
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(Send(i % 2 ? HTTP_REQ_GET : HTTP_REQ_POST, "/k", "{}"));
     std::set<int> ports;
     for (const auto& request : Seen()) ports.insert(request.remotePort);
     EXPECT_EQ(1u, ports.size());
@@ -152,7 +153,8 @@ TEST_F(HttpClientTest, NoAnswerGivesFailureAndNoBody) {
     m_thread.join();
     m_thread = std::thread([] {});
     const std::string url = "http://127.0.0.1:" + std::to_string(closedPort) + "/x";
-    EXPECT_FALSE(m_client.TNLibCurlSendHttpReq(HTTP_REQ_GET, url.c_str(), nullptr, 0, false, nullptr));
+    EXPECT_FALSE(
+        m_client.TNLibCurlSendHttpReq(HTTP_REQ_GET, url.c_str(), nullptr, 0, false, nullptr));
     unsigned long length = 7;
     EXPECT_EQ(nullptr, m_client.GetHttpResponse(length, false));
     EXPECT_EQ(0u, length);
@@ -172,8 +174,8 @@ TEST_F(HttpClientTest, StalledReplyEndsByTheStallRule) {
 
 TEST(HttpClientWithoutInit, RefusesToSendAndHasNoReply) {
     TNLibCurl client;
-    EXPECT_FALSE(client.TNLibCurlSendHttpReq(HTTP_REQ_GET, "http://127.0.0.1:1/", nullptr, 0,
-                                             false, nullptr));
+    EXPECT_FALSE(client.TNLibCurlSendHttpReq(HTTP_REQ_GET, "http://127.0.0.1:1/", nullptr, 0, false,
+                                             nullptr));
     unsigned long length = 0;
     EXPECT_EQ(nullptr, client.GetHttpResponse(length, false));
     EXPECT_FALSE(client.TNLibCurlAppendHeader(static_cast<_http_hdr_type_>(5), "X: y"));

@@ -15,7 +15,8 @@ using clustersim::Fault;
 namespace {
 
 const char kListSnapshotsFunction[] =
-    "CZuError Cluster::CSnapshotQueries::ListSnapshots(std::__cxx11::list<Cluster::CSnapshotInfo>&)";
+    "CZuError "
+    "Cluster::CSnapshotQueries::ListSnapshots(std::__cxx11::list<Cluster::CSnapshotInfo>&)";
 const char kGetSnapshotDiffFunction[] =
     "CZuError Cluster::CSnapshotQueries::GetSnapshotDiff(uint64_t, uint64_t, "
     "std::__cxx11::list<Cluster::CSnapshotDiffInfo>&, std::string&, std::string)";
@@ -36,7 +37,7 @@ Fault Answer(const std::string& method, const std::string& prefix, int status,
 }
 
 class QueryTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         LogIn();
@@ -56,7 +57,8 @@ protected:
         do {
             std::list<CDirectoryEntry> page;
             std::string nextLink;
-            const CZuError error = files->GetDirectoryEntries(path, page, nextLink, snapshotId, pageLink);
+            const CZuError error =
+                files->GetDirectoryEntries(path, page, nextLink, snapshotId, pageLink);
             EXPECT_FALSE(error.IsError()) << error.ToString();
             if (error.IsError()) break;
             if (targets != nullptr) targets->push_back(LastTarget());
@@ -109,16 +111,18 @@ TEST_F(QueryTest, SnapshotsAreCreatedListedAndDeleted) {
 TEST_F(QueryTest, CreationBodyCarriesTextsUnchangedAndTheFullSourceId) {
     CSnapshotInfo created;
     const uint64_t largest = std::numeric_limits<uint64_t>::max();
-    const CZuError error = snapshots->CreateSnapshot("caf\xC3\xA9 \"q\"", largest, created, "soon-ish");
+    const CZuError error =
+        snapshots->CreateSnapshot("caf\xC3\xA9 \"q\"", largest, created, "soon-ish");
     EXPECT_TRUE(error.IsError());  // the cluster knows no such source
     EXPECT_EQ(std::vector<std::string>(
                   {kSendRequestFunction,
                    "CZuError Cluster::CSnapshotQueries::CreateSnapshot(const string&, uint64_t, "
                    "Cluster::CSnapshotInfo&, std::string)"}),
               Trail(error));
-    EXPECT_EQ("{\"expiration\":\"soon-ish\",\"name\":\"caf\xC3\xA9 \\\"q\\\"\","
-              "\"source_file_id\":\"18446744073709551615\"}",
-              sim.Journal().back().body);
+    EXPECT_EQ(
+        "{\"expiration\":\"soon-ish\",\"name\":\"caf\xC3\xA9 \\\"q\\\"\","
+        "\"source_file_id\":\"18446744073709551615\"}",
+        sim.Journal().back().body);
 }
 
 TEST_F(QueryTest, DeleteSendsTheIdInDecimalWhateverTheReply) {
@@ -147,7 +151,8 @@ TEST_F(QueryTest, DiffIsWalkedPageByPageIntoOneList) {
     std::vector<std::string> targets;
     int pages = 0;
     do {
-        const CZuError error = snapshots->GetSnapshotDiff(base, target, changes, nextLink, pageLink);
+        const CZuError error =
+            snapshots->GetSnapshotDiff(base, target, changes, nextLink, pageLink);
         ASSERT_FALSE(error.IsError()) << error.ToString();
         targets.push_back(LastTarget());
         ASSERT_LT(++pages, 20) << "the walk does not end";
@@ -165,7 +170,8 @@ TEST_F(QueryTest, DiffIsWalkedPageByPageIntoOneList) {
     EXPECT_EQ(SNAPSHOT_DIFF_MODIFY, seen.at("/proj/change.txt"));
     EXPECT_EQ(SNAPSHOT_DIFF_DELETE, seen.at("/proj/old/"));
     EXPECT_EQ(SNAPSHOT_DIFF_CREATE, seen.at("/proj/new/"));
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(SNAPSHOT_DIFF_CREATE, seen.at("/proj/new/f" + std::to_string(i)));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(SNAPSHOT_DIFF_CREATE, seen.at("/proj/new/f" + std::to_string(i)));
     EXPECT_EQ(0u, seen.count("/proj/keep.txt"));
 }
 
@@ -173,9 +179,11 @@ TEST_F(QueryTest, PageLinkIsSentUnchangedWhateverTheIds) {
     std::list<CSnapshotDiffInfo> changes;
     std::string nextLink;
     sim.AddFault(Answer("GET", "/custom", 200, "{\"entries\":[],\"paging\":{\"next\":\"\"}}"));
-    ASSERT_FALSE(snapshots->GetSnapshotDiff(3, 7, changes, nextLink, "/custom?after=a%2Fb&x=1").IsError());
+    ASSERT_FALSE(
+        snapshots->GetSnapshotDiff(3, 7, changes, nextLink, "/custom?after=a%2Fb&x=1").IsError());
     EXPECT_EQ("/custom?after=a%2Fb&x=1", LastTarget());
-    sim.AddFault(Answer("GET", "/v2/snapshots/7/", 200, "{\"entries\":[],\"paging\":{\"next\":\"\"}}"));
+    sim.AddFault(
+        Answer("GET", "/v2/snapshots/7/", 200, "{\"entries\":[],\"paging\":{\"next\":\"\"}}"));
     ASSERT_FALSE(snapshots->GetSnapshotDiff(3, 7, changes, nextLink, "").IsError());
     EXPECT_EQ("/v2/snapshots/7/changes-since/3", LastTarget());
 }
@@ -184,7 +192,8 @@ TEST_F(QueryTest, FailedRequestLeavesListAndLinkUntouched) {
     std::list<CSnapshotInfo> listed(2);
     sim.AddFault(Answer("GET", "/v2/snapshots/", 500, "{\"description\":\"busy\"}"));
     const CZuError error = snapshots->ListSnapshots(listed);
-    EXPECT_EQ(std::vector<std::string>({kSendRequestFunction, kListSnapshotsFunction}), Trail(error));
+    EXPECT_EQ(std::vector<std::string>({kSendRequestFunction, kListSnapshotsFunction}),
+              Trail(error));
     EXPECT_EQ(2u, listed.size());
 
     std::list<CSnapshotDiffInfo> changes(1);
@@ -197,10 +206,11 @@ TEST_F(QueryTest, FailedRequestLeavesListAndLinkUntouched) {
 }
 
 TEST_F(QueryTest, ParseFailureCarriesEveryLayer) {
-    sim.AddFault(Answer("GET", "/v2/snapshots/", 200,
-                        "{\"entries\":[{\"in_delete\":false,\"name\":\"a\",\"source_file_id\":\"1\","
-                        "\"created_by_policy\":false,\"expiration\":\"\",\"directory_name\":\"d\","
-                        "\"id\":1,\"timestamp\":\"yesterday\"}]}"));
+    sim.AddFault(
+        Answer("GET", "/v2/snapshots/", 200,
+               "{\"entries\":[{\"in_delete\":false,\"name\":\"a\",\"source_file_id\":\"1\","
+               "\"created_by_policy\":false,\"expiration\":\"\",\"directory_name\":\"d\","
+               "\"id\":1,\"timestamp\":\"yesterday\"}]}"));
     std::list<CSnapshotInfo> listed;
     const CZuError error = snapshots->ListSnapshots(listed);
     EXPECT_EQ("Cannot retrieve time from the string : yesterday", error.GetMessage());
@@ -247,8 +257,8 @@ TEST_F(QueryTest, DirectoryIsWalkedLiveAndAsOfASnapshot) {
 }
 
 TEST_F(QueryTest, ReservedCharactersAndUtf8NamesRoundTrip) {
-    const std::vector<std::string> names = {"a#b", "50%+off?.txt", "notes 2026.txt", "x&y=z",
-                                            "caf\xC3\xA9", "%2F", "semi;colon"};
+    const std::vector<std::string> names = {
+        "a#b", "50%+off?.txt", "notes 2026.txt", "x&y=z", "caf\xC3\xA9", "%2F", "semi;colon"};
     for (const auto& name : names) sim.WriteFile("/odd/" + name, 7);
     std::set<std::string> listed;
     for (const auto& entry : WalkDirectory("/odd", 0)) listed.insert(entry.path);
@@ -292,10 +302,11 @@ TEST_F(QueryTest, ListingRequestPathsAndTheEmptiedList) {
     const CZuError invalid = files->GetDirectoryEntries("", entries, nextLink, 0, "");
     EXPECT_EQ(87u, invalid.GetCode());
     EXPECT_EQ("Invalid Path ", invalid.GetMessage());
-    EXPECT_EQ(std::vector<std::string>(
-                  {"CZuError Cluster::CParser::ConvertPathToURLEncoding(const string&, std::string&)",
-                   kGetDirectoryEntriesFunction}),
-              Trail(invalid));
+    EXPECT_EQ(
+        std::vector<std::string>(
+            {"CZuError Cluster::CParser::ConvertPathToURLEncoding(const string&, std::string&)",
+             kGetDirectoryEntriesFunction}),
+        Trail(invalid));
     EXPECT_TRUE(entries.empty());
     EXPECT_EQ(sent, sim.Journal().size());
 
@@ -319,7 +330,8 @@ TEST_F(QueryTest, AttributesIgnoreTheThirdArgumentAndReadModeInBaseTen) {
     std::list<CDirectoryEntry> entries;
     std::string nextLink;
     ASSERT_FALSE(files->GetDirectoryEntries("/", entries, nextLink, 0, "").IsError());
-    for (const auto& entry : entries) EXPECT_TRUE(entry.mode == 0644 || entry.mode == 0755 || entry.mode == 0777);
+    for (const auto& entry : entries)
+        EXPECT_TRUE(entry.mode == 0644 || entry.mode == 0755 || entry.mode == 0777);
 }
 
 TEST_F(QueryTest, SharesAndExportsAreListedAndRead) {
@@ -372,11 +384,12 @@ TEST_F(QueryTest, UnknownShareIdsAreRequestedInFullDecimal) {
 }
 
 TEST_F(QueryTest, BadShareElementCarriesThreeLocationsAndKeepsEarlierShares) {
-    sim.AddFault(Answer("GET", "/v1/smb/shares/", 200,
-                        "[{\"read_only\":false,\"description\":\"\",\"share_name\":\"a\","
-                        "\"default_directory_create_mode\":\"0755\",\"fs_path\":\"/a\","
-                        "\"allow_guest_access\":false,\"access_based_enumeration_enabled\":false,"
-                        "\"id\":\"1\",\"default_file_create_mode\":\"0644\"},{\"read_only\":true}]"));
+    sim.AddFault(
+        Answer("GET", "/v1/smb/shares/", 200,
+               "[{\"read_only\":false,\"description\":\"\",\"share_name\":\"a\","
+               "\"default_directory_create_mode\":\"0755\",\"fs_path\":\"/a\","
+               "\"allow_guest_access\":false,\"access_based_enumeration_enabled\":false,"
+               "\"id\":\"1\",\"default_file_create_mode\":\"0644\"},{\"read_only\":true}]"));
     std::list<CSMBShareEntry> smb;
     const CZuError error = shares->GetSMBShares(smb);
     EXPECT_EQ(std::vector<std::string>(
@@ -384,7 +397,8 @@ TEST_F(QueryTest, BadShareElementCarriesThreeLocationsAndKeepsEarlierShares) {
                    "Cluster::CSMBShareEntry&)",
                    "CZuError Cluster::CParser::GetSMBSharesInformation(const string&, "
                    "std::__cxx11::list<Cluster::CSMBShareEntry>&)",
-                   "CZuError Cluster::CShares::GetSMBShares(std::__cxx11::list<Cluster::CSMBShareEntry>&)"}),
+                   "CZuError "
+                   "Cluster::CShares::GetSMBShares(std::__cxx11::list<Cluster::CSMBShareEntry>&)"}),
               Trail(error));
     EXPECT_EQ("Unable to SMB share entry {\"read_only\":true} due to key 'description' not found",
               error.GetMessage());

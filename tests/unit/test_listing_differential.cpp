@@ -83,7 +83,8 @@ std::string TreeEntry(const std::string& elementText, CDirectoryEntry& entry) {
     entry.path = TnJson::GetStringValue(object, "path");
     entry.isDirectory = TnJson::GetStringValue(object, "type") == "FS_FILE_TYPE_DIRECTORY";
     for (int i = 0; i < 5; ++i) {
-        *numbers[i] = std::strtoull(TnJson::GetStringValue(object, numberKeys[i]).c_str(), nullptr, 0);
+        *numbers[i] =
+            std::strtoull(TnJson::GetStringValue(object, numberKeys[i]).c_str(), nullptr, 0);
     }
     const char* timeKeys[] = {"change_time", "modification_time", "creation_time"};
     time_t* times[] = {&entry.changeTime, &entry.modificationTime, &entry.creationTime};
@@ -117,7 +118,8 @@ Outcome TreePage(const std::string& reply, const char* arrayKey, const char* noA
                  const char* badElement, ReadElement readElement) {
     Outcome outcome;
     mObject object;
-    if (!TnJson::Unserialize(reply, object)) return Failure("Cannot get JSON object from " + reply, outcome);
+    if (!TnJson::Unserialize(reply, object))
+        return Failure("Cannot get JSON object from " + reply, outcome);
     mArray elements;
     if (!TnJson::FindArrayValue(object, arrayKey, elements)) {
         return Failure(std::string(noArray) + reply, outcome);
@@ -141,8 +143,9 @@ Outcome TreePage(const std::string& reply, const char* arrayKey, const char* noA
     try {
         outcome.nextLink = TnJson::GetStringValue(paging, "next");
     } catch (const std::exception& error) {
-        return Failure("Cannot retrieve paging:next from the JSON " + reply + " due to " + error.what(),
-                       outcome);
+        return Failure(
+            "Cannot retrieve paging:next from the JSON " + reply + " due to " + error.what(),
+            outcome);
     }
     return outcome;
 }
@@ -150,7 +153,8 @@ Outcome TreePage(const std::string& reply, const char* arrayKey, const char* noA
 Outcome TreeSnapshots(const std::string& reply) {
     Outcome outcome;
     mObject object;
-    if (!TnJson::Unserialize(reply, object)) return Failure("Cannot get JSON object from " + reply, outcome);
+    if (!TnJson::Unserialize(reply, object))
+        return Failure("Cannot get JSON object from " + reply, outcome);
     mArray elements;
     if (!TnJson::FindArrayValue(object, "entries", elements)) {
         return Failure("No entries section present in the JSON " + reply, outcome);
@@ -209,17 +213,23 @@ Outcome LibrarySnapshots(const std::string& reply) {
 // ---- replies: good ones, then damaged by random edits ----
 
 class ReplyMaker {
-public:
+  public:
     explicit ReplyMaker(unsigned seed) : m_random(seed) {}
 
     mValue AnyValue(int depth = 0) {
         switch (Pick(depth > 1 ? 6 : 8)) {
-            case 0: return mValue();
-            case 1: return mValue(Pick(2) == 0);
-            case 2: return mValue(static_cast<int64_t>(Pick(2000)) - 1000);
-            case 3: return mValue(static_cast<uint64_t>(18446744073709551615ull));
-            case 4: return mValue(Pick(100) / 8.0);
-            case 5: return mValue(Text());
+            case 0:
+                return mValue();
+            case 1:
+                return mValue(Pick(2) == 0);
+            case 2:
+                return mValue(static_cast<int64_t>(Pick(2000)) - 1000);
+            case 3:
+                return mValue(static_cast<uint64_t>(18446744073709551615ull));
+            case 4:
+                return mValue(Pick(100) / 8.0);
+            case 5:
+                return mValue(Text());
             case 6: {
                 mObject object;
                 for (unsigned i = Pick(3); i > 0; --i) object[Text()] = AnyValue(depth + 1);
@@ -234,11 +244,23 @@ public:
     }
 
     std::string Text() {
-        static const char* const kTexts[] = {"",      "0x1F",     "0755",         "12abc", "/a/b/",
-                                             "/a b",  "caf\xC3\xA9", "CREATE",    "DELETE", "MODIFY",
-                                             "create", "FS_FILE_TYPE_DIRECTORY",  "x\"y\\z",
-                                             "2021-03-04T05:06:07Z", "2021-03-04",
-                                             "2021-07-01T12:00:00.5+02:00", "-1"};
+        static const char* const kTexts[] = {"",
+                                             "0x1F",
+                                             "0755",
+                                             "12abc",
+                                             "/a/b/",
+                                             "/a b",
+                                             "caf\xC3\xA9",
+                                             "CREATE",
+                                             "DELETE",
+                                             "MODIFY",
+                                             "create",
+                                             "FS_FILE_TYPE_DIRECTORY",
+                                             "x\"y\\z",
+                                             "2021-03-04T05:06:07Z",
+                                             "2021-03-04",
+                                             "2021-07-01T12:00:00.5+02:00",
+                                             "-1"};
         return kTexts[Pick(sizeof kTexts / sizeof kTexts[0])];
     }
 
@@ -261,24 +283,32 @@ public:
 
     mObject Change(int i) {
         static const char* const kOps[] = {"CREATE", "DELETE", "MODIFY"};
-        return mObject{{"op", mValue(kOps[i % 3])}, {"path", mValue("/p/" + std::to_string(i) + (i % 2 ? "/" : ""))}};
+        return mObject{{"op", mValue(kOps[i % 3])},
+                       {"path", mValue("/p/" + std::to_string(i) + (i % 2 ? "/" : ""))}};
     }
 
     mObject Snapshot(int i) {
-        return mObject{{"in_delete", mValue(false)},   {"name", mValue("s" + std::to_string(i))},
+        return mObject{{"in_delete", mValue(false)},
+                       {"name", mValue("s" + std::to_string(i))},
                        {"timestamp", mValue("2021-03-04T05:06:07Z")},
-                       {"source_file_id", mValue("0x10")}, {"created_by_policy", mValue(true)},
-                       {"expiration", mValue("")},      {"directory_name", mValue("d")},
-                       {"id", mValue(static_cast<int64_t>(i))}, {"policy_id", mValue()}};
+                       {"source_file_id", mValue("0x10")},
+                       {"created_by_policy", mValue(true)},
+                       {"expiration", mValue("")},
+                       {"directory_name", mValue("d")},
+                       {"id", mValue(static_cast<int64_t>(i))},
+                       {"policy_id", mValue()}};
     }
 
     // A reply with `arrayKey` listing `count` records made by `make`, then damaged.
     template <class Make>
     std::string Reply(const char* arrayKey, bool paged, Make make) {
         mArray elements;
-        for (int i = 0, count = static_cast<int>(Pick(5)); i < count; ++i) elements.push_back(make(i));
+        for (int i = 0, count = static_cast<int>(Pick(5)); i < count; ++i)
+            elements.push_back(make(i));
         mObject reply{{arrayKey, mValue(elements)}};
-        if (paged) reply["paging"] = mObject{{"next", mValue("/next?after=" + Text())}, {"prev", mValue("")}};
+        if (paged)
+            reply["paging"] =
+                mObject{{"next", mValue("/next?after=" + Text())}, {"prev", mValue("")}};
         mValue value(reply);
         for (unsigned edits = Pick(4); edits > 0; --edits) Damage(value, 0);
         std::string text = json_spirit::write_string(value, 0);
@@ -287,8 +317,10 @@ public:
         return text;
     }
 
-private:
-    unsigned Pick(unsigned below) { return std::uniform_int_distribution<unsigned>(0, below - 1)(m_random); }
+  private:
+    unsigned Pick(unsigned below) {
+        return std::uniform_int_distribution<unsigned>(0, below - 1)(m_random);
+    }
 
     // Removes, replaces or adds a member, or replaces an element, somewhere in the value.
     void Damage(mValue& value, int depth) {
@@ -300,9 +332,15 @@ private:
             }
             auto member = std::next(object.begin(), Pick(static_cast<unsigned>(object.size())));
             switch (depth > 2 ? 0 : Pick(3)) {
-                case 0: object.erase(member); return;
-                case 1: member->second = AnyValue(); return;
-                default: Damage(member->second, depth + 1); return;
+                case 0:
+                    object.erase(member);
+                    return;
+                case 1:
+                    member->second = AnyValue();
+                    return;
+                default:
+                    Damage(member->second, depth + 1);
+                    return;
             }
         }
         if (value.type() == json_spirit::array_type && !value.get_array().empty()) {
@@ -318,9 +356,9 @@ private:
 
     // Blanks and a repeated member: both readings must see the text the same way.
     std::string Spaced(const std::string& text) {
-        static const char* const kRepeated[] = {",\"paging\":{\"next\":\"dup\"}",
-                                                ",\"paging\":{}", ",\"paging\":5",
-                                                ",\"files\":[]", ",\"entries\":{}"};
+        static const char* const kRepeated[] = {",\"paging\":{\"next\":\"dup\"}", ",\"paging\":{}",
+                                                ",\"paging\":5", ",\"files\":[]",
+                                                ",\"entries\":{}"};
         std::string spaced;
         for (char c : text) {
             spaced += c;
@@ -337,10 +375,11 @@ constexpr int kReplies = 3000;
 TEST(ListingDifferential, DirectoryPagesReadAsTheValueTreeReadsThem) {
     ReplyMaker maker(1);
     for (int i = 0; i < kReplies; ++i) {
-        const std::string reply = maker.Reply("files", true, [&](int n) { return maker.DirectoryEntry(n); });
-        const Outcome expected = TreePage<CDirectoryEntry>(
-            reply, "files", "No files section present in the JSON ", "Unable to parse File Entry : ",
-            TreeEntry);
+        const std::string reply =
+            maker.Reply("files", true, [&](int n) { return maker.DirectoryEntry(n); });
+        const Outcome expected =
+            TreePage<CDirectoryEntry>(reply, "files", "No files section present in the JSON ",
+                                      "Unable to parse File Entry : ", TreeEntry);
         ASSERT_EQ(expected, LibraryDirectory(reply)) << reply;
     }
 }
@@ -348,10 +387,11 @@ TEST(ListingDifferential, DirectoryPagesReadAsTheValueTreeReadsThem) {
 TEST(ListingDifferential, DiffPagesReadAsTheValueTreeReadsThem) {
     ReplyMaker maker(2);
     for (int i = 0; i < kReplies; ++i) {
-        const std::string reply = maker.Reply("entries", true, [&](int n) { return maker.Change(n); });
-        const Outcome expected = TreePage<CSnapshotDiffInfo>(
-            reply, "entries", "No entries section present in the JSON ",
-            "Unable to parse Snapshot Diff Entry : ", TreeChange);
+        const std::string reply =
+            maker.Reply("entries", true, [&](int n) { return maker.Change(n); });
+        const Outcome expected =
+            TreePage<CSnapshotDiffInfo>(reply, "entries", "No entries section present in the JSON ",
+                                        "Unable to parse Snapshot Diff Entry : ", TreeChange);
         ASSERT_EQ(expected, LibraryDiff(reply)) << reply;
     }
 }
@@ -359,7 +399,8 @@ TEST(ListingDifferential, DiffPagesReadAsTheValueTreeReadsThem) {
 TEST(ListingDifferential, SnapshotListingsReadAsTheValueTreeReadsThem) {
     ReplyMaker maker(3);
     for (int i = 0; i < kReplies; ++i) {
-        const std::string reply = maker.Reply("entries", false, [&](int n) { return maker.Snapshot(n); });
+        const std::string reply =
+            maker.Reply("entries", false, [&](int n) { return maker.Snapshot(n); });
         ASSERT_EQ(TreeSnapshots(reply), LibrarySnapshots(reply)) << reply;
     }
 }

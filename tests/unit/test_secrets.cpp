@@ -14,13 +14,14 @@ TEST(SecretMasking, MasksPasswordAndTokenValuesOnly) {
     EXPECT_EQ(R"({"bearer_token":"***"})", MaskSecrets(R"({"bearer_token":"1:abcdef"})"));
     EXPECT_EQ(R"({ "password" : "***", "x": 1, "bearer_token":"***"})",
               MaskSecrets(R"({ "password" : "a", "x": 1, "bearer_token":"b"})"));
-    EXPECT_EQ(R"({"password":***,"n":"password"})", MaskSecrets(R"({"password":12345,"n":"password"})"));
+    EXPECT_EQ(R"({"password":***,"n":"password"})",
+              MaskSecrets(R"({"password":12345,"n":"password"})"));
     EXPECT_EQ(R"({"bearer_token":null})", MaskSecrets(R"({"bearer_token":null})"));
 }
 
 TEST(SecretMasking, TextWithoutSecretsIsUnchanged) {
-    for (const char* text : {"", "plain", R"({"description":"bad password"})", R"(["password"])",
-                             R"({"password"})"}) {
+    for (const char* text :
+         {"", "plain", R"({"description":"bad password"})", R"(["password"])", R"({"password"})"}) {
         EXPECT_EQ(text, MaskSecrets(text));
     }
 }

@@ -4,7 +4,9 @@
 
 namespace {
 
-CZuError MakeFailure() { return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, 774, "bad %s %d", "thing", 7); }
+CZuError MakeFailure() {
+    return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, 774, "bad %s %d", "thing", 7);
+}
 
 CZuError PassUp() {
     CZuError error = MakeFailure();
@@ -91,7 +93,7 @@ TEST(TextFunctions, FormatAndReplaceAll) {
 }
 
 class RecordingSender : public ISendEventInterface {
-public:
+  public:
     void SendEvent(const CZuError& event, int flags) override {
         messages.push_back(event.GetMessage());
         lastFlags = flags;
