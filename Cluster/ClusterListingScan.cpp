@@ -6,6 +6,7 @@
 #endif
 #include <rapidjson/reader.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -218,14 +219,28 @@ class ListingScanHandler
     int m_slot = -1;
 };
 
+// The SSE2 scanning loads aligned 16-byte blocks, reaching up to 15 bytes past the text's end:
+// the copy carries that many NUL bytes more, so every load stays inside it and reads set bytes.
+constexpr size_t kScanPadding = 16;
+
+// RapidJSON 1.1.0's SSE2 string scanning lets the raw control bytes 0x1A to 0x1F through (it
+// looks for bytes up to 0x19 only). JSON allows none of them raw anywhere, so a text holding
+// one is refused here, as the JSON reader refuses it.
+bool HasControlByteTheScanMisses(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return c >= 0x1A && c <= 0x1F; });
+}
+
 bool ListingScan::Scan(const std::string& text, ListingShape shape, const char* const* keys,
                        size_t keyCount) {
-    m_buffer = text;
+    m_buffer.clear();
+    m_buffer.reserve(text.size() + kScanPadding);
+    m_buffer.append(text).append(kScanPadding, '\0');
     m_hasArray = false;
     m_elements.clear();
     m_slots.clear();
     m_paging = ScannedValue();
     m_next = ScannedValue();
+    if (HasControlByteTheScanMisses(text)) return false;
     rapidjson::InsituStringStream stream(&m_buffer[0]);
     ListingScanHandler handler(*this, shape, keys, keyCount, stream);
     rapidjson::Reader reader;
