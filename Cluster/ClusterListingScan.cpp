@@ -1,9 +1,5 @@
 #include "Cluster/ClusterListingScan.h"
 
-// Strings are scanned 16 bytes at a time where the processor has SSE2 (every x86-64).
-#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
-#define RAPIDJSON_SSE2
-#endif
 #include <rapidjson/reader.h>
 
 #include <algorithm>
@@ -219,16 +215,12 @@ class ListingScanHandler
     int m_slot = -1;
 };
 
-// The SSE2 scanning loads aligned 16-byte blocks, reaching up to 15 bytes past the text's end:
-// the copy carries that many NUL bytes more, so every load stays inside it and reads set bytes.
+namespace {
+
+// Room past the copy's end, so that a reader loading whole aligned 16-byte blocks stays inside it.
 constexpr size_t kScanPadding = 16;
 
-// RapidJSON 1.1.0's SSE2 string scanning lets the raw control bytes 0x1A to 0x1F through (it
-// looks for bytes up to 0x19 only). JSON allows none of them raw anywhere, so a text holding
-// one is refused here, as the JSON reader refuses it.
-bool HasControlByteTheScanMisses(const std::string& text) {
-    return std::any_of(text.begin(), text.end(), [](char c) { return c >= 0x1A && c <= 0x1F; });
-}
+}  // namespace
 
 bool ListingScan::Scan(const std::string& text, ListingShape shape, const char* const* keys,
                        size_t keyCount) {
@@ -240,7 +232,6 @@ bool ListingScan::Scan(const std::string& text, ListingShape shape, const char* 
     m_slots.clear();
     m_paging = ScannedValue();
     m_next = ScannedValue();
-    if (HasControlByteTheScanMisses(text)) return false;
     rapidjson::InsituStringStream stream(&m_buffer[0]);
     ListingScanHandler handler(*this, shape, keys, keyCount, stream);
     rapidjson::Reader reader;

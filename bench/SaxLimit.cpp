@@ -1,7 +1,3 @@
-// The same vector scanning the library's reader uses.
-#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
-#define RAPIDJSON_SSE2
-#endif
 #include <rapidjson/reader.h>
 
 #include <cstring>

@@ -45,6 +45,7 @@ struct TNLibCurl::Impl {
     bool verifyHost = true;
     TNLibCurlWriteCallback callback = nullptr;
     std::string defaultHeader;
+    std::string builtInCaFile;  // libcurl's own CA bundle, trusted when none is configured
     std::vector<std::string> headerLines;
     std::unique_ptr<curl_slist, SlistDeleter> headerList;
     bool headerListStale = true;
@@ -100,7 +101,10 @@ struct TNLibCurl::Impl {
         const std::string caFile = !defaults.caFile.empty()   ? defaults.caFile
                                    : environmentCa != nullptr ? environmentCa
                                                               : std::string();
-        if (!caFile.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.c_str());
+        // Set at every request: the handle keeps an option once set, and a request must not go
+        // on trusting a CA file that is no longer configured.
+        const std::string& trusted = !caFile.empty() ? caFile : builtInCaFile;
+        curl_easy_setopt(handle, CURLOPT_CAINFO, trusted.empty() ? nullptr : trusted.c_str());
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, defaults.connectTimeoutSeconds);
         curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, defaults.stallSeconds);
@@ -127,8 +131,15 @@ bool TNLibCurl::TNLibCurlInit(const char* defaultHeader, bool verifyPeer, bool v
                               TNLibCurlWriteCallback callback) {
     GlobalInitOnce();
     Impl& impl = *m_impl;
-    if (impl.handle == nullptr) impl.handle = curl_easy_init();
-    if (impl.handle == nullptr) return false;
+    if (impl.handle == nullptr) {
+        impl.handle = curl_easy_init();
+        if (impl.handle == nullptr) return false;
+        const char* builtIn = nullptr;
+        if (curl_easy_getinfo(impl.handle, CURLINFO_CAINFO, &builtIn) == CURLE_OK &&
+            builtIn != nullptr) {
+            impl.builtInCaFile = builtIn;
+        }
+    }
     impl.defaultHeader = defaultHeader != nullptr ? defaultHeader : "";
     impl.verifyPeer = verifyPeer;
     impl.verifyHost = verifyHost;

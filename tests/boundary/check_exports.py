@@ -49,9 +49,9 @@ def exported_symbols(library):
     output = subprocess.run(["nm", "-DC", "--defined-only", library], check=True,
                             capture_output=True, text=True).stdout
     for line in output.splitlines():
-        parts = line.split(None, 2)
-        if len(parts) == 3:
-            yield parts[1], simplify(parts[2])
+        columns = line.split(None, 2)
+        if len(columns) == 3:
+            yield columns[1], simplify(columns[2])
 
 
 def owner(name):

@@ -464,6 +464,43 @@ TEST(GetSnapshotDiffInformation, EmptyPageSetsTheLinkToEmpty) {
     EXPECT_EQ(std::vector<std::string>({"/earlier"}), Paths(changes));
 }
 
+// Found by fuzzing under AddressSanitizer: the listing's scan read up to 15 bytes past the end
+// of its copy of the reply. Replies of every length, whose last text and trailing blanks end at
+// every alignment, read exactly (and, under the sanitizer, only inside the copy).
+TEST(GetSnapshotDiffInformation, RepliesEndingAtEveryAlignmentReadExactly) {
+    for (size_t length = 0; length < 48; ++length) {
+        const std::string path = "/" + std::string(length, 'p');
+        const std::string link = "/next/" + std::string(length % 16, 'n');
+        const std::string text = R"({"entries":[{"op":"DELETE","path":")" + path +
+                                 R"("}],"paging":{"next":")" + link + R"("}})" +
+                                 std::string(length % 3, ' ');
+        std::list<CSnapshotDiffInfo> changes;
+        std::string nextLink;
+        const CZuError error = CParser().GetSnapshotDiffInformation(text, changes, nextLink);
+        ASSERT_FALSE(error.IsError()) << error.ToString();
+        EXPECT_EQ(std::vector<std::string>({path}), Paths(changes)) << length;
+        EXPECT_EQ(link, nextLink) << length;
+    }
+}
+
+// Found by fuzzing: the listing's scan let the raw control bytes 0x1A to 0x1F through inside
+// texts (those it reads 16 bytes at a time: the byte stands in the middle of a long text),
+// where the JSON reader refuses every raw byte below 0x20.
+TEST(GetSnapshotDiffInformation, RawControlBytesInATextAreRefusedAsTheReaderRefusesThem) {
+    const std::string half(40, 'a');
+    for (char byte = 0x01; byte < 0x20; ++byte) {
+        const std::string text = R"({"entries":[{"op":"CREATE","path":"/)" + half +
+                                 std::string(1, byte) + half + R"("}],"paging":{"next":""}})";
+        std::list<CSnapshotDiffInfo> changes;
+        std::string nextLink = "kept";
+        EXPECT_TRUE(IsFailure(CParser().GetSnapshotDiffInformation(text, changes, nextLink), 774,
+                              "Cannot get JSON object from " + text, {kSnapshotDiffFunction}))
+            << static_cast<int>(byte);
+        EXPECT_TRUE(changes.empty());
+        EXPECT_EQ("kept", nextLink);
+    }
+}
+
 TEST(GetSnapshotDiffInformation, MapsTheOperationAndMarksDirectoriesByTrailingSlash) {
     const struct {
         const char* path;
