@@ -284,7 +284,8 @@ struct ListingRules {
 template <class Record>
 CZuError ReadListing(CParser& parser, const std::string& text, const ListingRules<Record>& rules,
                      std::list<Record>& records, const FXCodeLocation& here) {
-    ListingScan scan;
+    ScanLease lease;
+    ListingScan& scan = lease.Scan();
     CZuError error = ScanReply(text, rules.shape, rules.fields, rules.noArrayFormat, scan, here);
     if (error.IsError()) return error;
     for (const ScannedElement& element : scan.Elements()) {
@@ -341,7 +342,8 @@ CZuError ReadNextLink(const ListingScan& scan, const std::string& text, std::str
 template <class Record>
 CZuError ReadPage(const std::string& text, const PageRules<Record>& rules,
                   std::list<Record>& records, std::string& nextLink, const FXCodeLocation& here) {
-    ListingScan scan;
+    ScanLease lease;
+    ListingScan& scan = lease.Scan();
     CZuError error = ScanReply(text, ListingShape{rules.arrayKey, true}, rules.fields,
                                rules.noArrayFormat, scan, here);
     if (error.IsError()) return error;

@@ -258,4 +258,28 @@ std::string ListingScan::CompactText(const std::string& text, const ScannedEleme
     return json_spirit::write_string(value, 0);
 }
 
+size_t ListingScan::Footprint() const {
+    return m_buffer.capacity() + m_elements.capacity() * sizeof(ScannedElement) +
+           m_slots.capacity() * sizeof(ScannedValue);
+}
+
+namespace {
+constexpr size_t kKeptFootprint = 8 * 1024 * 1024;
+thread_local ListingScan t_threadScan;
+thread_local bool t_threadScanLent = false;
+}  // namespace
+
+ScanLease::ScanLease() : m_scan(&m_own), m_borrowed(!t_threadScanLent) {
+    if (m_borrowed) {
+        t_threadScanLent = true;
+        m_scan = &t_threadScan;
+    }
+}
+
+ScanLease::~ScanLease() {
+    if (!m_borrowed) return;
+    if (t_threadScan.Footprint() > kKeptFootprint) t_threadScan = ListingScan();
+    t_threadScanLent = false;
+}
+
 }  // namespace Cluster

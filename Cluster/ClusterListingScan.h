@@ -66,12 +66,31 @@ class ListingScan {
 
   private:
     friend class ListingScanHandler;
+    friend class ScanLease;
+    size_t Footprint() const;
     std::string m_buffer;
     bool m_hasArray = false;
     std::vector<ScannedElement> m_elements;
     std::vector<ScannedValue> m_slots;
     ScannedValue m_paging;
     ScannedValue m_next;
+};
+
+// The thread's listing scan, lent for one listing: its buffers are kept for the next one, so
+// reading a page allocates nothing new. A nested listing gets a scan of its own; buffers grown
+// past a few megabytes by a huge reply are released after use.
+class ScanLease {
+  public:
+    ScanLease();
+    ~ScanLease();
+    ScanLease(const ScanLease&) = delete;
+    ScanLease& operator=(const ScanLease&) = delete;
+    ListingScan& Scan() { return *m_scan; }
+
+  private:
+    ListingScan m_own;
+    ListingScan* m_scan;
+    bool m_borrowed;
 };
 
 }  // namespace Cluster
