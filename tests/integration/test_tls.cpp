@@ -2,8 +2,6 @@
 // CURL_CA_BUNDLE, by nothing (insecure), or not at all. Refusals end before any request
 // reaches the server. Also the same through clusterctl, run as a child process.
 #include <fcntl.h>
-#include <openssl/pem.h>
-#include <openssl/x509v3.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -19,6 +17,7 @@
 
 #include "Cluster/ClusterSnapshotQueries.h"
 #include "SimFixture.h"
+#include "Tls.h"
 
 extern char** environ;
 
@@ -60,54 +59,14 @@ struct CertificateFiles {
     std::string keyFile;
 };
 
-bool AddExtension(X509* cert, int nid, const char* value) {
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
-    X509V3_set_ctx(&context, cert, cert, nullptr, nullptr, 0);
-    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
-    const bool added = extension != nullptr && X509_add_ext(cert, extension, -1) == 1;
-    X509_EXTENSION_free(extension);
-    return added;
-}
-
 bool MakeCertificate(const std::string& directory, const std::string& stem, long fromDays,
                      long untilDays, CertificateFiles* files) {
-    constexpr long kDay = 24L * 60 * 60;
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
-    std::unique_ptr<X509, decltype(&X509_free)> cert(X509_new(), X509_free);
-    if (!key || !cert) return false;
-    X509_NAME* name = X509_get_subject_name(cert.get());
-    const auto text = [](const char* value) {
-        return reinterpret_cast<const unsigned char*>(value);
-    };
-    bool made =
-        X509_set_version(cert.get(), 2) == 1 &&
-        ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1) == 1 &&
-        X509_gmtime_adj(X509_getm_notBefore(cert.get()), fromDays * kDay) != nullptr &&
-        X509_gmtime_adj(X509_getm_notAfter(cert.get()), untilDays * kDay) != nullptr &&
-        X509_set_pubkey(cert.get(), key.get()) == 1 &&
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, text("localhost"), -1, -1, 0) == 1 &&
-        X509_set_issuer_name(cert.get(), name) == 1;
-    const std::pair<int, const char*> extensions[] = {
-        {NID_basic_constraints, "critical,CA:TRUE"},
-        {NID_key_usage, "critical,digitalSignature,keyCertSign"},
-        {NID_ext_key_usage, "serverAuth"},
-        {NID_subject_key_identifier, "hash"},
-        {NID_authority_key_identifier, "keyid:always"},
-        {NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1"},
-    };
-    for (const auto& [nid, value] : extensions) made = made && AddExtension(cert.get(), nid, value);
-    made = made && X509_sign(cert.get(), key.get(), EVP_sha256()) > 0;
-    if (!made) return false;
     files->certFile = directory + "/" + stem + "-cert.pem";
     files->keyFile = directory + "/" + stem + "-key.pem";
-    FILE* certOut = std::fopen(files->certFile.c_str(), "w");
-    FILE* keyOut = std::fopen(files->keyFile.c_str(), "w");
-    const bool written =
-        certOut != nullptr && keyOut != nullptr && PEM_write_X509(certOut, cert.get()) == 1 &&
-        PEM_write_PrivateKey(keyOut, key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
-    if (certOut != nullptr) std::fclose(certOut);
-    if (keyOut != nullptr) std::fclose(keyOut);
+    std::string error;
+    const bool written = clustersim::WriteSelfSignedCertificate(files->certFile, files->keyFile,
+                                                                fromDays, untilDays, &error);
+    EXPECT_TRUE(written) << error;
     return written;
 }
 

@@ -65,7 +65,7 @@ bool SetRandomSerial(X509* cert) {
            BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert)) != nullptr;
 }
 
-Owned<X509> SelfSigned(EVP_PKEY* key) {
+Owned<X509> SelfSigned(EVP_PKEY* key, long fromDays, long untilDays) {
     Owned<X509> cert(X509_new());
     X509_NAME* name = cert ? X509_get_subject_name(cert.get()) : nullptr;
     const auto text = [](const char* value) {
@@ -73,8 +73,8 @@ Owned<X509> SelfSigned(EVP_PKEY* key) {
     };
     const bool made =
         name && X509_set_version(cert.get(), 2) == 1 && SetRandomSerial(cert.get()) &&
-        X509_gmtime_adj(X509_getm_notBefore(cert.get()), -kDaySeconds) &&
-        X509_gmtime_adj(X509_getm_notAfter(cert.get()), 365 * kDaySeconds) &&
+        X509_gmtime_adj(X509_getm_notBefore(cert.get()), fromDays * kDaySeconds) &&
+        X509_gmtime_adj(X509_getm_notAfter(cert.get()), untilDays * kDaySeconds) &&
         X509_set_pubkey(cert.get(), key) == 1 &&
         X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, text("cluster-sim"), -1, -1, 0) == 1 &&
         X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, text("localhost"), -1, -1, 0) == 1 &&
@@ -104,9 +104,24 @@ Owned<SSL_CTX> NewServerContext() {
 
 }  // namespace
 
+bool WriteSelfSignedCertificate(const std::string& certFile, const std::string& keyFile,
+                                long fromDays, long untilDays, std::string* error) {
+    Owned<EVP_PKEY> key(EVP_EC_gen("P-256"));
+    Owned<X509> cert = key ? SelfSigned(key.get(), fromDays, untilDays) : nullptr;
+    if (!cert) {
+        *error = OpenSslError("cannot make a certificate");
+        return false;
+    }
+    if (!WritePem(certFile, cert.get(), nullptr) || !WritePem(keyFile, nullptr, key.get())) {
+        *error = "cannot write " + certFile + " and " + keyFile;
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<TlsIdentity> TlsIdentity::Generate(std::string* error) {
     Owned<EVP_PKEY> key(EVP_EC_gen("P-256"));
-    Owned<X509> cert = key ? SelfSigned(key.get()) : nullptr;
+    Owned<X509> cert = key ? SelfSigned(key.get(), -1, 365) : nullptr;
     if (!cert) {
         *error = OpenSslError("cannot make a certificate");
         return nullptr;

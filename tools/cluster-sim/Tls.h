@@ -9,6 +9,11 @@
 
 namespace clustersim {
 
+// Writes a self-signed certificate for localhost and 127.0.0.1 (its own CA) and its key, valid
+// from `fromDays` to `untilDays` days from now; tests make expired ones with it.
+bool WriteSelfSignedCertificate(const std::string& certFile, const std::string& keyFile,
+                                long fromDays, long untilDays, std::string* error);
+
 class TlsIdentity {
   public:
     static std::unique_ptr<TlsIdentity> Generate(std::string* error);
