@@ -22,7 +22,12 @@ class TNLIBCURL_EXPORT TNLibCurl {
         std::string caFile;     // trusted CA bundle; empty: CURL_CA_BUNDLE or the system's
         bool insecure = false;  // skip certificate and host name checks
         long connectTimeoutSeconds = 10;
-        long stallSeconds = 60;  // abort when under one byte a second for this long
+        // Limits of each attempt; a request that passes one fails and says which.
+        size_t maxReplyBytes = size_t(256) << 20;  // the reply body, counted after decoding
+        long firstByteSeconds = 120;   // from sending to the first byte of the reply
+        long stallBytesPerSecond = 1024;  // from the first byte on, the reply must average
+        long stallSeconds = 60;           // at least this rate over any such span
+        long totalSeconds = 600;          // the whole attempt
     };
     static void SetDefaults(const Defaults& defaults);
     static Defaults GetDefaults();

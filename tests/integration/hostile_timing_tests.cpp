@@ -1,0 +1,1 @@
+// Hostile-server cases: timing.
