@@ -85,15 +85,15 @@ std::string NotAnObjectReason(const ScannedElement& element) {
 CZuError ReadNextLink(const ListingScan& scan, const std::string& text, std::string& nextLink,
                       const FXCodeLocation& here) {
     if (!scan.Paging().present || scan.Paging().kind != json_spirit::obj_type) {
-        return FXErrorUtil::ErrorWin32(here, kParseError,
-                                       "No paging section present in the JSON %s", text.c_str());
+        return FXErrorUtil::ErrorWin32(
+            here, kParseError, "No paging section present in the JSON %s", Quote(text).c_str());
     }
     try {
         nextLink = OwnText(ScannedFields(&scan.Next()).Text(0, "next"));
     } catch (const std::exception& exception) {
         return FXErrorUtil::ErrorWin32(here, kParseError,
                                        "Cannot retrieve paging:next from the JSON %s due to %s",
-                                       text.c_str(), exception.what());
+                                       Quote(text).c_str(), Quote(exception.what()).c_str());
     }
     return CZuError::Success();
 }

@@ -14,6 +14,7 @@
 
 #include "Cluster/ClusterListingScan.h"
 #include "Cluster/ClusterParser.h"
+#include "Cluster/ClusterSecrets.h"
 #include "platform/TnJson.h"
 
 namespace Cluster {
@@ -234,7 +235,7 @@ CZuError ReadRecord(const std::string& text, FieldTable<Record> fields, Record& 
     json_spirit::mObject object;
     if (handOff == nullptr && !TnJson::Unserialize(text, object)) {
         return FXErrorUtil::ErrorWin32(here, kParseError, "Cannot get JSON object from %s",
-                                       text.c_str());
+                                       Quote(text).c_str());
     }
     try {
         const FieldOutcome outcome = handOff != nullptr
@@ -243,8 +244,8 @@ CZuError ReadRecord(const std::string& text, FieldTable<Record> fields, Record& 
         if (outcome.timeError.IsError()) return CZuError(outcome.timeError).Push(here);
     } catch (const std::exception& exception) {
         const std::string quoted = handOff != nullptr ? handOff->CompactText() : text;
-        return FXErrorUtil::ErrorWin32(here, kParseError, badEntryFormat, quoted.c_str(),
-                                       exception.what());
+        return FXErrorUtil::ErrorWin32(here, kParseError, badEntryFormat, Quote(quoted).c_str(),
+                                       Quote(exception.what()).c_str());
     }
     return CZuError::Success();
 }
@@ -260,10 +261,10 @@ CZuError ScanReply(const std::string& text, ListingShape shape, FieldTable<Recor
     const std::vector<const char*> keys = fields.Keys();
     if (!scan.Scan(text, shape, keys.data(), keys.size())) {
         return FXErrorUtil::ErrorWin32(here, kParseError, "Cannot get JSON object from %s",
-                                       text.c_str());
+                                       Quote(text).c_str());
     }
     if (!scan.HasArray()) {
-        return FXErrorUtil::ErrorWin32(here, kParseError, noArrayFormat, text.c_str());
+        return FXErrorUtil::ErrorWin32(here, kParseError, noArrayFormat, Quote(text).c_str());
     }
     return CZuError::Success();
 }
@@ -291,8 +292,8 @@ CZuError ReadListing(CParser& parser, const std::string& text, const ListingRule
     for (const ScannedElement& element : scan.Elements()) {
         if (element.kind != json_spirit::obj_type) {
             return FXErrorUtil::ErrorWin32(here, kParseError, rules.badEntryFormat,
-                                           scan.CompactText(text, element).c_str(),
-                                           NotAnObjectReason(element).c_str());
+                                           Quote(scan.CompactText(text, element)).c_str(),
+                                           Quote(NotAnObjectReason(element)).c_str());
         }
         const ElementHandOff handOff(scan, text, element);
         Record record;
@@ -324,11 +325,12 @@ CZuError ReadPageElement(const ListingScan& scan, const std::string& text,
         if (outcome.timeError.IsError()) return outcome.timeError.Push(here);
         if (outcome.unknownOperation) {
             return FXErrorUtil::ErrorWin32(here, kParseError, rules.unknownOperationFormat,
-                                           outcome.operationText.c_str());
+                                           Quote(outcome.operationText).c_str());
         }
     } catch (const std::exception& exception) {
         return FXErrorUtil::ErrorWin32(here, kParseError, rules.badElementFormat,
-                                       scan.CompactText(text, element).c_str(), exception.what());
+                                       Quote(scan.CompactText(text, element)).c_str(),
+                                       Quote(exception.what()).c_str());
     }
     if (rules.finish != nullptr) rules.finish(record);
     return CZuError::Success();

@@ -1,5 +1,6 @@
 #include "Cluster/ClusterFileSystemQueries.h"
 
+#include "Cluster/ClusterBoundary.h"
 #include "Cluster/ClusterQuery.h"
 
 namespace Cluster {
@@ -13,11 +14,14 @@ CFileSystemQueries::~CFileSystemQueries() = default;
 CZuError CFileSystemQueries::GetDirectoryEntries(const string& path,
                                                  std::list<CDirectoryEntry>& entries,
                                                  std::string& nextLink, int snapshotId,
-                                                 std::string pageLink) {
+                                                 std::string pageLink) try {
     entries.clear();
     if (!m_ptrParser) return MissingCollaboratorError(FX_CODE_LOCATION);
     std::string requestPath = pageLink;
-    if (requestPath.empty()) {
+    if (!pageLink.empty()) {
+        CZuError error = CheckPageLink(pageLink, FX_CODE_LOCATION);
+        if (error.IsError()) return error;
+    } else {
         std::string encoded;
         CZuError error = m_ptrParser->ConvertPathToURLEncoding(path, encoded);
         if (error.IsError()) return error.Push(FX_CODE_LOCATION);
@@ -32,9 +36,12 @@ CZuError CFileSystemQueries::GetDirectoryEntries(const string& path,
             return parser.GetDirectoryEntries(reply, entries, nextLink);
         },
         FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
-CZuError CFileSystemQueries::GetFileAttributes(const string& path, CFileAttributeInfo& info, int) {
+CZuError CFileSystemQueries::GetFileAttributes(const string& path, CFileAttributeInfo& info,
+                                               int) try {
     if (!m_ptrParser) return MissingCollaboratorError(FX_CODE_LOCATION);
     std::string encoded;
     CZuError error = m_ptrParser->ConvertPathToURLEncoding(path, encoded);
@@ -46,6 +53,8 @@ CZuError CFileSystemQueries::GetFileAttributes(const string& path, CFileAttribut
             return parser.GetFileAttributesInfo(reply, info);
         },
         FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
 }  // namespace Cluster

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "Cluster/ClusterBoundary.h"
 #include "Cluster/ClusterFields.h"
 #include "platform/TnJson.h"
 
@@ -115,14 +116,17 @@ std::string PercentEncode(const std::string& path) {
 
 }  // namespace
 
-CZuError ConvertStringToTimeStamp(const string& text, time_t& timestamp) {
+CZuError ConvertStringToTimeStamp(const string& text, time_t& timestamp) try {
     // The cluster writes UTC; the text is read by a fixed format, never through the process's
     // time zone.
     if (!Cluster::ReadUtcTime(text.c_str(), timestamp)) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
-                                       "Cannot retrieve time from the string : %s", text.c_str());
+                                       "Cannot retrieve time from the string : %s",
+                                       Cluster::Quote(text).c_str());
     }
     return CZuError::Success();
+} catch (...) {
+    return Cluster::ErrorFromException(FX_CODE_LOCATION);
 }
 
 namespace Cluster {
@@ -236,58 +240,80 @@ CSnapshotInfo::CSnapshotInfo(const CSnapshotInfo& other) = default;
 CSnapshotInfo& CSnapshotInfo::operator=(const CSnapshotInfo& other) = default;
 CSnapshotInfo::~CSnapshotInfo() = default;
 
-CZuError CParser::ConvertPathToURLEncoding(const string& path, std::string& encoded) {
+CZuError CParser::ConvertPathToURLEncoding(const string& path, std::string& encoded) try {
     if (path.find('/') == std::string::npos) {
         encoded = path;
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorInvalidPath, "Invalid Path %s",
-                                       path.c_str());
+                                       Quote(path).c_str());
     }
     encoded = PercentEncode(path);
     return CZuError::Success();
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
-CZuError CParser::GetSnapshotInformation(const string& text, CSnapshotInfo& snapshot) {
+CZuError CParser::GetSnapshotInformation(const string& text, CSnapshotInfo& snapshot) try {
     return ReadRecord(text, kSnapshotListing.fields, snapshot, kSnapshotListing.badEntryFormat,
                       FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
-CZuError CParser::GetSnapshotsInformation(const string& text, std::list<CSnapshotInfo>& snapshots) {
+CZuError CParser::GetSnapshotsInformation(const string& text,
+                                          std::list<CSnapshotInfo>& snapshots) try {
     return ReadListing(*this, text, kSnapshotListing, snapshots, FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
 CZuError CParser::GetSnapshotDiffInformation(const string& text,
                                              std::list<CSnapshotDiffInfo>& changes,
-                                             std::string& nextLink) {
+                                             std::string& nextLink) try {
     return ReadPage(text, kSnapshotDiffPage, changes, nextLink, FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
-CZuError CParser::GetSMBShareInformation(const string& text, CSMBShareEntry& share) {
+CZuError CParser::GetSMBShareInformation(const string& text, CSMBShareEntry& share) try {
     return ReadRecord(text, kSmbShareListing.fields, share, kSmbShareListing.badEntryFormat,
                       FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
-CZuError CParser::GetSMBSharesInformation(const string& text, std::list<CSMBShareEntry>& shares) {
+CZuError CParser::GetSMBSharesInformation(const string& text,
+                                          std::list<CSMBShareEntry>& shares) try {
     return ReadListing(*this, text, kSmbShareListing, shares, FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
-CZuError CParser::GetNFSExportInformation(const string& text, CNFSExportEntry& nfsExport) {
+CZuError CParser::GetNFSExportInformation(const string& text, CNFSExportEntry& nfsExport) try {
     return ReadRecord(text, kNfsExportListing.fields, nfsExport, kNfsExportListing.badEntryFormat,
                       FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
 CZuError CParser::GetNFSExportsInformation(const string& text,
-                                           std::list<CNFSExportEntry>& nfsExports) {
+                                           std::list<CNFSExportEntry>& nfsExports) try {
     return ReadListing(*this, text, kNfsExportListing, nfsExports, FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
 CZuError CParser::GetDirectoryEntries(const string& text, std::list<CDirectoryEntry>& entries,
-                                      std::string& nextLink) {
+                                      std::string& nextLink) try {
     return ReadPage(text, kDirectoryPage, entries, nextLink, FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
-CZuError CParser::GetFileAttributesInfo(const string& text, CFileAttributeInfo& info) {
+CZuError CParser::GetFileAttributesInfo(const string& text, CFileAttributeInfo& info) try {
     return ReadRecord(text, FieldTable<CFileAttributeInfo>(DirectoryEntryFields<10>::kFields), info,
                       "Unable to parse File Attribute Info : %s due to %s", FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
 }  // namespace Cluster

@@ -14,6 +14,12 @@ namespace Cluster {
 // A query object built with a null connection or parser refuses every call (error 774).
 CZuError MissingCollaboratorError(const FXCodeLocation& here);
 
+// A page link (the caller's or the one the cluster sent) goes after the base URL, so it must
+// be an absolute path on the same cluster: one leading "/" (not "//", no scheme), and no "\\",
+// blank or control byte that could move the request elsewhere. Anything else is error 774
+// naming the link, and nothing is sent.
+CZuError CheckPageLink(const std::string& link, const FXCodeLocation& here);
+
 // `parse(CParser&, reply)` reads the reply into the caller's record or list.
 template <class Parse>
 CZuError RunQuery(const boost::shared_ptr<CConnection>& connection,

@@ -6,8 +6,10 @@
 namespace Cluster {
 namespace {
 
-const char* const kSecretKeys[] = {"\"password\"", "\"bearer_token\""};
+const char* const kSecretKeys[] = {"password", "bearer_token"};
 const char kMask[] = "***";
+// The longest spelling of a secret key: every character escaped as \uXXXX, and the quotes.
+const size_t kLongestKeySpelling = 6 * 12 + 2;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
@@ -36,29 +38,72 @@ size_t ScalarEnd(const std::string& text, size_t at) {
     return at;
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// One character of a key as the JSON reader decodes it; `at` moves past its spelling.
+// Characters that no secret key holds, and broken escapes, come back as 0.
+char DecodeKeyCharacter(const std::string& text, size_t& at) {
+    if (text[at] != '\\') return text[at++];
+    const char escaped = at + 1 < text.size() ? text[at + 1] : '\0';
+    if (escaped != 'u') {
+        at += 2;
+        return escaped == '"' || escaped == '\\' || escaped == '/' ? escaped : '\0';
+    }
+    unsigned code = 0;
+    for (size_t i = at + 2; i < at + 6; ++i) {
+        const int digit = i < text.size() ? HexDigit(text[i]) : -1;
+        if (digit < 0) {
+            at = i;
+            return '\0';
+        }
+        code = code * 16 + static_cast<unsigned>(digit);
+    }
+    at += 6;
+    return code < 0x80 ? static_cast<char>(code) : '\0';
+}
+
+// Whether a quoted key opens at `at` that decodes to a secret's name, however it is spelt;
+// `keyEnd` is then one past its closing quote.
+bool IsSecretKey(const std::string& text, size_t at, size_t& keyEnd) {
+    std::string key;
+    size_t i = at + 1;
+    while (i < text.size() && text[i] != '"') {
+        if (i - at > kLongestKeySpelling) return false;
+        key += DecodeKeyCharacter(text, i);
+    }
+    if (i >= text.size()) return false;
+    keyEnd = i + 1;
+    for (const char* secret : kSecretKeys) {
+        if (key == secret) return true;
+    }
+    return false;
+}
+
 // Where the value of a secret member starts, or npos when the key is not a member name.
 size_t SecretValueStart(const std::string& text, size_t keyEnd) {
     const size_t colon = SkipBlanks(text, keyEnd);
     if (colon >= text.size() || text[colon] != ':') return std::string::npos;
-    return SkipBlanks(text, colon + 1);
+    const size_t value = SkipBlanks(text, colon + 1);
+    return value < text.size() ? value : std::string::npos;
 }
 
-// Finds the next secret member at or after `from`: sets the value's range.
+// Finds the next secret member at or after `from`: sets the value's range. Every quote is
+// tried as the start of a key, so a text cut off at either end is still searched.
 bool NextSecret(const std::string& text, size_t from, size_t& valueBegin, size_t& valueEnd) {
-    size_t best = std::string::npos;
-    for (const char* key : kSecretKeys) {
-        for (size_t at = text.find(key, from); at != std::string::npos;
-             at = text.find(key, at + 1)) {
-            const size_t value = SecretValueStart(text, at + std::strlen(key));
-            if (value == std::string::npos || value >= text.size()) continue;
-            if (value < best) best = value;
-            break;
-        }
+    for (size_t at = text.find('"', from); at != std::string::npos; at = text.find('"', at + 1)) {
+        size_t keyEnd = 0;
+        if (!IsSecretKey(text, at, keyEnd)) continue;
+        const size_t value = SecretValueStart(text, keyEnd);
+        if (value == std::string::npos) continue;
+        valueBegin = value;
+        valueEnd = text[value] == '"' ? StringEnd(text, value) : ScalarEnd(text, value);
+        return true;
     }
-    if (best == std::string::npos) return false;
-    valueBegin = best;
-    valueEnd = text[best] == '"' ? StringEnd(text, best) : ScalarEnd(text, best);
-    return true;
+    return false;
 }
 
 }  // namespace
@@ -104,6 +149,18 @@ std::string MaskUrl(const std::string& url) {
     const size_t at = url.rfind('@', authorityEnd == std::string::npos ? url.size() : authorityEnd);
     if (at == std::string::npos || at < authority) return url;
     return url.substr(0, authority) + kMask + url.substr(at);
+}
+
+std::string Quote(const std::string& text) {
+    if (text.size() <= kQuoteLimit) return text;
+    size_t cut = kQuoteLimit;
+    // Never end a quote in the middle of a UTF-8 sequence.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut) + "\xE2\x80\xA6 [" + std::to_string(text.size()) + " bytes]";
+}
+
+std::string QuoteMasked(const std::string& text) {
+    return MaskSecrets(Quote(text));
 }
 
 }  // namespace Cluster

@@ -1,5 +1,6 @@
 #include "Cluster/ClusterShares.h"
 
+#include "Cluster/ClusterBoundary.h"
 #include "Cluster/ClusterQuery.h"
 
 namespace Cluster {
@@ -10,25 +11,29 @@ CShares::CShares(boost::shared_ptr<CConnection> connection, boost::shared_ptr<CP
 // Members go in reverse order: the parser first, then the connection.
 CShares::~CShares() = default;
 
-CZuError CShares::GetNFSExports(std::list<CNFSExportEntry>& nfsExports) {
+CZuError CShares::GetNFSExports(std::list<CNFSExportEntry>& nfsExports) try {
     return RunQuery(
         m_ptrConnection, m_ptrParser, REQUEST_GET, "/v2/nfs/exports/", std::string(),
         [&nfsExports](CParser& parser, const std::string& reply) {
             return parser.GetNFSExportsInformation(reply, nfsExports);
         },
         FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
-CZuError CShares::GetSMBShares(std::list<CSMBShareEntry>& shares) {
+CZuError CShares::GetSMBShares(std::list<CSMBShareEntry>& shares) try {
     return RunQuery(
         m_ptrConnection, m_ptrParser, REQUEST_GET, "/v1/smb/shares/", std::string(),
         [&shares](CParser& parser, const std::string& reply) {
             return parser.GetSMBSharesInformation(reply, shares);
         },
         FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
-CZuError CShares::GetNFSExport(uint64_t exportId, CNFSExportEntry& nfsExport) {
+CZuError CShares::GetNFSExport(uint64_t exportId, CNFSExportEntry& nfsExport) try {
     return RunQuery(
         m_ptrConnection, m_ptrParser, REQUEST_GET,
         FXString::Format("/v2/nfs/exports/%lu", exportId), std::string(),
@@ -36,9 +41,11 @@ CZuError CShares::GetNFSExport(uint64_t exportId, CNFSExportEntry& nfsExport) {
             return parser.GetNFSExportInformation(reply, nfsExport);
         },
         FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
-CZuError CShares::GetSMBShare(uint64_t shareId, CSMBShareEntry& share) {
+CZuError CShares::GetSMBShare(uint64_t shareId, CSMBShareEntry& share) try {
     return RunQuery(
         m_ptrConnection, m_ptrParser, REQUEST_GET, FXString::Format("/v1/smb/shares/%lu", shareId),
         std::string(),
@@ -46,6 +53,8 @@ CZuError CShares::GetSMBShare(uint64_t shareId, CSMBShareEntry& share) {
             return parser.GetSMBShareInformation(reply, share);
         },
         FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
 }  // namespace Cluster

@@ -1,5 +1,6 @@
 #include "Cluster/ClusterSnapshotQueries.h"
 
+#include "Cluster/ClusterBoundary.h"
 #include "Cluster/ClusterQuery.h"
 #include "platform/json_spirit/json_spirit.h"
 
@@ -8,8 +9,10 @@ namespace {
 
 const char kSnapshotsPath[] = "/v2/snapshots/";
 
-CZuError NoReplyToRead(CParser&, const std::string&) {
+CZuError NoReplyToRead(CParser&, const std::string&) try {
     return CZuError::Success();
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
 std::string CreationBody(const string& name, uint64_t sourceFileId, const std::string& expiration) {
@@ -29,17 +32,19 @@ CSnapshotQueries::CSnapshotQueries(boost::shared_ptr<CConnection> connection,
 
 CSnapshotQueries::~CSnapshotQueries() = default;
 
-CZuError CSnapshotQueries::ListSnapshots(std::list<CSnapshotInfo>& snapshots) {
+CZuError CSnapshotQueries::ListSnapshots(std::list<CSnapshotInfo>& snapshots) try {
     return RunQuery(
         m_ptrConnection, m_ptrParser, REQUEST_GET, kSnapshotsPath, std::string(),
         [&snapshots](CParser& parser, const std::string& reply) {
             return parser.GetSnapshotsInformation(reply, snapshots);
         },
         FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
 CZuError CSnapshotQueries::CreateSnapshot(const string& name, uint64_t sourceFileId,
-                                          CSnapshotInfo& snapshot, std::string expiration) {
+                                          CSnapshotInfo& snapshot, std::string expiration) try {
     std::string body;
     try {
         body = CreationBody(name, sourceFileId, expiration);
@@ -53,17 +58,25 @@ CZuError CSnapshotQueries::CreateSnapshot(const string& name, uint64_t sourceFil
             return parser.GetSnapshotInformation(reply, snapshot);
         },
         FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
-CZuError CSnapshotQueries::DeleteSnapshot(uint64_t snapshotId) {
+CZuError CSnapshotQueries::DeleteSnapshot(uint64_t snapshotId) try {
     return RunQuery(m_ptrConnection, m_ptrParser, REQUEST_DELETE,
                     FXString::Format("%s%lu", kSnapshotsPath, snapshotId), std::string(),
                     NoReplyToRead, FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
 CZuError CSnapshotQueries::GetSnapshotDiff(uint64_t baseSnapshotId, uint64_t targetSnapshotId,
                                            std::list<CSnapshotDiffInfo>& changes,
-                                           std::string& nextLink, std::string pageLink) {
+                                           std::string& nextLink, std::string pageLink) try {
+    if (!pageLink.empty()) {
+        CZuError error = CheckPageLink(pageLink, FX_CODE_LOCATION);
+        if (error.IsError()) return error;
+    }
     const std::string path = !pageLink.empty()
                                  ? pageLink
                                  : FXString::Format("/v2/snapshots/%lu/changes-since/%lu",
@@ -74,6 +87,8 @@ CZuError CSnapshotQueries::GetSnapshotDiff(uint64_t baseSnapshotId, uint64_t tar
             return parser.GetSnapshotDiffInformation(reply, changes, nextLink);
         },
         FX_CODE_LOCATION);
+} catch (...) {
+    return ErrorFromException(FX_CODE_LOCATION);
 }
 
 }  // namespace Cluster

@@ -1,6 +1,7 @@
 // Stand-in for the host platform's HTTP client (libtnlibcurl) over libcurl.
 // One client owns one curl handle, reused, so consecutive requests share a kept-alive
 // connection. A client is not safe for concurrent use; separate clients are independent.
+// No method throws; a write callback that throws fails its request.
 #pragma once
 
 #include <memory>
@@ -22,12 +23,18 @@ class TNLIBCURL_EXPORT TNLibCurl {
         std::string caFile;     // trusted CA bundle; empty: CURL_CA_BUNDLE or the system's
         bool insecure = false;  // skip certificate and host name checks
         long connectTimeoutSeconds = 10;
-        // Limits of each attempt; a request that passes one fails and says which.
-        size_t maxReplyBytes = size_t(256) << 20;  // the reply body, counted after decoding
-        long firstByteSeconds = 120;   // from sending to the first byte of the reply
-        long stallBytesPerSecond = 1024;  // from the first byte on, the reply must average
-        long stallSeconds = 60;           // at least this rate over any such span
-        long totalSeconds = 600;          // the whole attempt
+        // Limits of each attempt; a request that passes one fails and GetLastLimitText() says
+        // which. A value of 0 or less turns that limit off (for the stall rule: either value).
+        // The reply body, counted after Content-Encoding is undone; the header block is held
+        // to the same figure on its own. What came up to the limit stays readable.
+        size_t maxReplyBytes = size_t(256) << 20;
+        // From sending the request (after connecting) to the first byte of the reply.
+        long firstByteSeconds = 120;
+        // From the first byte on, the reply (headers and body as they come off the wire) must
+        // bring at least stallBytesPerSecond * stallSeconds bytes in each stallSeconds span.
+        long stallBytesPerSecond = 1024;
+        long stallSeconds = 60;
+        long totalSeconds = 600;  // the whole attempt, connecting included
     };
     static void SetDefaults(const Defaults& defaults);
     static Defaults GetDefaults();
@@ -55,6 +62,9 @@ class TNLIBCURL_EXPORT TNLibCurl {
     // Diagnostics of the last request: HTTP status (0 without answer) and transport error text.
     long GetLastHttpStatus() const;
     std::string GetLastErrorText() const;
+    // Empty unless one of the client's own limits (see Defaults) or a lack of memory ended the
+    // last request; then one short phrase that names it, which GetLastErrorText() also gives.
+    std::string GetLastLimitText() const;
 
   private:
     struct Impl;

@@ -15,45 +15,7 @@
 #include "ClusterSim.h"
 #include "platform/TNLibCurl.h"
 #include "platform/ZuUtils.h"
-
-class RecordingLogWriter : public CLogWriterInterface {
-  public:
-    explicit RecordingLogWriter(int level) : m_level(level) {}
-    void WriteLog(int level, const char* function, int line, int, int, const char* format,
-                  ...) override {
-        va_list arguments;
-        va_start(arguments, format);
-        char buffer[1 << 16];
-        std::vsnprintf(buffer, sizeof buffer, format, arguments);
-        va_end(arguments);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        lines.push_back(buffer);
-        functions.push_back(function != nullptr ? function : "");
-        levels.push_back(level);
-        (void)line;
-    }
-    int GetLogLevel() override { return m_level; }
-
-    std::vector<std::string> lines;
-    std::vector<std::string> functions;
-    std::vector<int> levels;
-
-  private:
-    int m_level;
-    std::mutex m_mutex;
-};
-
-class RecordingEventSender : public ISendEventInterface {
-  public:
-    void SendEvent(const CZuError& event, int flags) override {
-        codes.push_back(event.GetCode());
-        messages.push_back(event.GetMessage());
-        allFlagsZero = allFlagsZero && flags == 0;
-    }
-    std::vector<unsigned int> codes;
-    std::vector<std::string> messages;
-    bool allFlagsZero = true;
-};
+#include "tests/support/Recorders.h"
 
 // Starts a simulator, trusts its certificate and installs recorders; restores the process
 // defaults afterwards.

@@ -1,17 +1,11 @@
 // End-to-end tests of clusterctl: the built binary runs as a child process against a simulated
 // cluster started here, with its output and exit status checked the way a script would.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <pty.h>
 #include <rapidjson/document.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <map>
 #include <memory>
 #include <regex>
@@ -20,128 +14,29 @@
 #include <string>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "ClusterSim.h"
-
-extern char** environ;
 
 namespace {
 
 constexpr const char* kPassword = "pa55-w0rd!s3cret";
 constexpr unsigned kPageSize = 7;
-// Guards against a hung child; not a timing check.
-constexpr std::chrono::seconds kRunLimit{30};
 
-using Strings = std::vector<std::string>;
-
-struct Outcome {
-    int status = -1;  // -1: killed or ended by a signal
-    std::string out;
-    std::string err;
-};
-
-// Everything execve needs, built before fork: the simulator's threads keep running, so the
-// child must not allocate.
-class ChildCommand {
-  public:
-    ChildCommand(const Strings& args, const Strings& extraEnvironment) {
-        m_strings.push_back(CLUSTERCTL_PATH);
-        m_strings.insert(m_strings.end(), args.begin(), args.end());
-        const size_t argumentCount = m_strings.size();
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            if (std::string(*entry).rfind("CLUSTER_", 0) != 0) m_strings.push_back(*entry);
-        }
-        m_strings.insert(m_strings.end(), extraEnvironment.begin(), extraEnvironment.end());
-        for (size_t i = 0; i < m_strings.size(); ++i) {
-            (i < argumentCount ? m_argv : m_envp).push_back(m_strings[i].data());
-        }
-        m_argv.push_back(nullptr);
-        m_envp.push_back(nullptr);
-    }
-
-    [[noreturn]] void Exec() const {
-        execve(m_argv[0], m_argv.data(), m_envp.data());
-        _exit(127);
-    }
-
-  private:
-    Strings m_strings;
-    std::vector<char*> m_argv;
-    std::vector<char*> m_envp;
-};
-
-int WaitForExit(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Reads every descriptor to its end; `onRead` may answer on the terminal. Kills the child
-// when it outlives kRunLimit.
-template <class OnRead>
-void Drain(pid_t pid, std::vector<std::pair<int, std::string*>> sources, OnRead onRead) {
-    const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
-    while (!sources.empty()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            ADD_FAILURE() << "clusterctl did not finish";
-            return;
-        }
-        std::vector<pollfd> polled;
-        for (const auto& source : sources) polled.push_back({source.first, POLLIN, 0});
-        if (poll(polled.data(), polled.size(), 200) <= 0) continue;
-        for (size_t i = polled.size(); i-- > 0;) {
-            if (polled[i].revents == 0) continue;
-            char buffer[4096];
-            const ssize_t got = read(sources[i].first, buffer, sizeof buffer);
-            if (got <= 0) {
-                close(sources[i].first);
-                sources.erase(sources.begin() + static_cast<long>(i));
-                continue;
-            }
-            sources[i].second->append(buffer, static_cast<size_t>(got));
-            onRead(*sources[i].second);
-        }
-    }
-}
+using child::Outcome;
+using child::Strings;
 
 // stdin from /dev/null, stdout and stderr captured separately.
 Outcome RunCtl(const Strings& args, const Strings& environment = {}) {
-    const ChildCommand command(args, environment);
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
-    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(devNull, STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        command.Exec();
-    }
-    close(devNull);
-    close(out[1]);
-    close(err[1]);
-    Outcome run;
-    Drain(pid, {{out[0], &run.out}, {err[0], &run.err}}, [](const std::string&) {});
-    run.status = WaitForExit(pid);
+    Outcome run = child::Run(CLUSTERCTL_PATH, args, environment);
+    EXPECT_FALSE(run.timedOut) << "clusterctl did not finish";
     return run;
 }
 
 // stdin, stdout and stderr all on one pseudo-terminal; `typed` is typed once `prompt` shows.
 Outcome RunOnTerminal(const Strings& args, const Strings& environment,
                       const std::string& prompt = "", const std::string& typed = "") {
-    const ChildCommand command(args, environment);
-    int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (pid == 0) command.Exec();
-    Outcome run;
-    bool answered = typed.empty();
-    Drain(pid, {{terminal, &run.out}}, [&](const std::string& shown) {
-        if (!answered && shown.find(prompt) != std::string::npos) {
-            answered =
-                write(terminal, typed.data(), typed.size()) == static_cast<ssize_t>(typed.size());
-        }
-    });
-    run.status = WaitForExit(pid);
+    Outcome run = child::RunOnTerminal(CLUSTERCTL_PATH, args, environment, prompt, typed);
+    EXPECT_FALSE(run.timedOut) << "clusterctl did not finish";
     return run;
 }
 
@@ -239,6 +134,15 @@ TEST_F(ClusterctlTest, UsageErrorsExitWithTwo) {
         {"--password", kPassword, "login"},
         {"--insecure", "--cacert", s_sim->CaFile(), "login"},
         {"--password-file", "/nonexistent/file", "login"},
+        {"--max-reply", "0", "login"},
+        {"--max-reply", "12X", "login"},
+        {"--max-reply", "1KB", "login"},
+        {"--max-reply", "-5", "login"},
+        {"--max-reply", "99999999999999G", "login"},
+        {"--timeout", "0", "login"},
+        {"--timeout", "1.5", "login"},
+        {"--timeout", "-1", "login"},
+        {"--timeout", "99999999999999999999", "login"},
     };
     for (const Strings& args : misuses) {
         const Outcome run = RunCtl(args);
@@ -283,6 +187,17 @@ TEST_F(ClusterctlTest, PasswordFileAndInsecureLogIn) {
     ASSERT_TRUE(login.IsObject()) << insecure.out;
     EXPECT_EQ(Text(login, "user"), "admin");
     EXPECT_TRUE(login["logged_in"].GetBool());
+}
+
+TEST_F(ClusterctlTest, RequestLimitsAcceptSizesAndSeconds) {
+    for (const Strings& limits : {Strings{"--max-reply", "65536", "--timeout", "30"},
+                                  Strings{"--max-reply", "64k"}, Strings{"--max-reply", "1G"}}) {
+        Strings args = limits;
+        args.insert(args.end(), {"ls", "/tree"});
+        const Outcome run = Ctl(args);
+        EXPECT_EQ(run.status, 0) << ::testing::PrintToString(args) << run.err;
+        EXPECT_EQ(Lines(run.out).size(), 11u) << run.out;
+    }
 }
 
 TEST_F(ClusterctlTest, SnapshotCreateListDelete) {

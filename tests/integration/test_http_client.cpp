@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -170,6 +171,52 @@ TEST_F(HttpClientTest, StalledReplyEndsByTheStallRule) {
     EXPECT_FALSE(Send(HTTP_REQ_GET, "/stall"));
     // Bounded: well before the server would have finished on its own.
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
+    EXPECT_EQ("the reply stalled below 1024 B/s for 1 s (stall limit)",
+              m_client.GetLastLimitText());
+}
+
+// With certificates checked, a missing file of trusted CAs is named before any connection is
+// tried, and what to do about it depends on who chose the file.
+TEST_F(HttpClientTest, AMissingCaFileIsNamedBeforeConnecting) {
+    const char* bundle = std::getenv("CURL_CA_BUNDLE");
+    const std::string savedBundle = bundle != nullptr ? bundle : "";
+    unsetenv("CURL_CA_BUNDLE");
+    const std::string secureUrl = "https://127.0.0.1:" + std::to_string(m_port) + "/ca";
+    auto sendSecure = [&] {
+        return m_client.TNLibCurlSendHttpReq(HTTP_REQ_GET, secureUrl.c_str(), nullptr, 0, false,
+                                             nullptr);
+    };
+    TNLibCurl::Defaults defaults;
+    defaults.caFile = "/nonexistent/cluster-ca.pem";
+    TNLibCurl::SetDefaults(defaults);
+    EXPECT_FALSE(sendSecure());
+    EXPECT_EQ(
+        "no trusted CA certificates: /nonexistent/cluster-ca.pem does not exist; give an "
+        "existing CA file",
+        m_client.GetLastErrorText());
+    EXPECT_EQ("", m_client.GetLastLimitText());
+
+    TNLibCurl::SetDefaults(TNLibCurl::Defaults());
+    setenv("CURL_CA_BUNDLE", "/nonexistent/bundle.pem", 1);
+    EXPECT_FALSE(sendSecure());
+    EXPECT_EQ(
+        "no trusted CA certificates: /nonexistent/bundle.pem does not exist; give an existing "
+        "CA file",
+        m_client.GetLastErrorText());
+    // Plain HTTP needs no CA, and neither does a request that checks no certificate.
+    EXPECT_TRUE(Send(HTTP_REQ_GET, "/plain")) << m_client.GetLastErrorText();
+    defaults.insecure = true;
+    TNLibCurl::SetDefaults(defaults);
+    EXPECT_FALSE(sendSecure());  // the server speaks no TLS
+    EXPECT_EQ(std::string::npos, m_client.GetLastErrorText().find("CA"))
+        << m_client.GetLastErrorText();
+    EXPECT_EQ(1u, Seen().size());  // only the plain request reached the server
+
+    if (bundle != nullptr) {
+        setenv("CURL_CA_BUNDLE", savedBundle.c_str(), 1);
+    } else {
+        unsetenv("CURL_CA_BUNDLE");
+    }
 }
 
 TEST(HttpClientWithoutInit, RefusesToSendAndHasNoReply) {

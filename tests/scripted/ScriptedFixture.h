@@ -12,6 +12,7 @@
 #include "Cluster/ClusterParser.h"
 #include "platform/ZuUtils.h"
 #include "tests/scripted/ScriptedTNLibCurl.h"
+#include "tests/support/Recorders.h"
 
 namespace scripted_test {
 
@@ -22,16 +23,6 @@ constexpr const char kBearer[] = "Authorization: Bearer session-token-1";
 
 // The largest identifier the cluster can hand out: 20 decimal digits.
 constexpr const char kLargestId[] = "18446744073709551615";
-
-class RecordingEventSender : public ISendEventInterface {
-  public:
-    void SendEvent(const CZuError& event, int) override {
-        codes.push_back(event.GetCode());
-        messages.push_back(event.GetMessage());
-    }
-    std::vector<unsigned int> codes;
-    std::vector<std::string> messages;
-};
 
 class ScriptedTest : public ::testing::Test {
   protected:

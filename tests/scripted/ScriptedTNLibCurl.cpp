@@ -14,6 +14,7 @@ namespace {
 struct Reply {
     long status = 0;
     std::string body;
+    std::string limitText;  // set when a limit of the client ended the reply
 };
 
 struct Script {
@@ -58,7 +59,13 @@ const char* MethodName(_http_req_type_ type) {
 void Queue(long status, const std::string& body) {
     Script& script = TheScript();
     std::lock_guard<std::mutex> lock(script.mutex);
-    script.replies.push_back({status, body});
+    script.replies.push_back({status, body, std::string()});
+}
+
+void QueueCutShort(long status, const std::string& body, const std::string& limitText) {
+    Script& script = TheScript();
+    std::lock_guard<std::mutex> lock(script.mutex);
+    script.replies.push_back({status, body, limitText});
 }
 
 std::vector<Request> TakeRequests() {
@@ -94,6 +101,7 @@ struct TNLibCurl::Impl {
     bool answered = false;
     long status = 0;
     std::string errorText;
+    std::string limitText;
 
     std::vector<std::string> Headers() const {
         std::vector<std::string> headers;
@@ -148,6 +156,7 @@ bool TNLibCurl::TNLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
     impl.answered = false;
     impl.status = 0;
     impl.errorText.clear();
+    impl.limitText.clear();
     const char* method = scripted::MethodName(type);
     if (!impl.initialised || url == nullptr || method == nullptr) return false;
 
@@ -169,6 +178,11 @@ bool TNLibCurl::TNLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
     impl.answered = true;
     impl.status = reply.status;
     impl.body = std::move(reply.body);
+    if (!reply.limitText.empty()) {
+        impl.limitText = reply.limitText;
+        impl.errorText = reply.limitText;
+        return false;
+    }
     return impl.status >= 200 && impl.status < 300;
 }
 
@@ -186,4 +200,8 @@ long TNLibCurl::GetLastHttpStatus() const {
 
 std::string TNLibCurl::GetLastErrorText() const {
     return m_impl->errorText;
+}
+
+std::string TNLibCurl::GetLastLimitText() const {
+    return m_impl->limitText;
 }

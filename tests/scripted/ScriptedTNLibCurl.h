@@ -24,6 +24,10 @@ struct Request {
 // Each request takes the oldest queued reply; with none queued it gets no answer. Status 0
 // stands for no answer at all, as when the host cannot be reached.
 void Queue(long status, const std::string& body);
+// A reply that one of the client's own limits cut short: the request fails, `body` is what
+// came before, and the client reports `limitText` (e.g. "the reply exceeded the limit of
+// 1024 bytes") as its limit and error text.
+void QueueCutShort(long status, const std::string& body, const std::string& limitText);
 
 // The requests sent since the last call, oldest first.
 std::vector<Request> TakeRequests();

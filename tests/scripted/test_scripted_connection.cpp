@@ -21,7 +21,7 @@ bool Contains(const std::string& text, const std::string& part) {
 class ScriptedConnectionTest : public scripted_test::ScriptedTest {};
 
 TEST_F(ScriptedConnectionTest, LoginSendsTheExactBodyOverAVerifiedDirectConnection) {
-    scripted::Queue(200, R"({"bearer_token":"token \u00e9 1"})");
+    scripted::Queue(200, R"({"bearer_token":"1:token-\u0041.1"})");
     const CZuError error =
         connection->Connect(std::string(kBaseUrl) + "/", "r\xC3\xA9mi", "pa\"ss\\w\xC3\xB6rd");
     ASSERT_FALSE(error.IsError()) << error.ToString();
@@ -39,7 +39,7 @@ TEST_F(ScriptedConnectionTest, LoginSendsTheExactBodyOverAVerifiedDirectConnecti
 
     std::string token;
     ASSERT_FALSE(connection->GetAuthorizationToken(token).IsError());
-    EXPECT_EQ("token \xC3\xA9 1", token);
+    EXPECT_EQ("1:token-A.1", token);
     EXPECT_TRUE(events->codes.empty());
 }
 

@@ -84,8 +84,10 @@ std::string Deflate(const std::string& data) {
 std::string Request::Header(const std::string& name) const {
     for (const std::string& line : HeaderLines(headers)) {
         if (!SameName(line, name)) continue;
+        // Without the blanks around it, as HTTP reads a field value.
         const size_t value = line.find_first_not_of(' ', name.size() + 1);
-        return value == std::string::npos ? std::string() : line.substr(value);
+        if (value == std::string::npos) return std::string();
+        return line.substr(value, line.find_last_not_of(' ') + 1 - value);
     }
     return "";
 }
@@ -100,7 +102,8 @@ bool Connection::Send(const std::string& bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
         if (m_stopping) return false;
-        const ssize_t wrote = send(m_socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const ssize_t wrote =
+            send(m_socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (wrote <= 0) return false;
         sent += static_cast<size_t>(wrote);
     }
@@ -113,6 +116,13 @@ bool Connection::Drip(const std::string& bytes, size_t chunk, std::chrono::milli
         std::this_thread::sleep_for(interval);
     }
     return true;
+}
+
+void Connection::Hold(std::chrono::milliseconds most) {
+    const auto until = std::chrono::steady_clock::now() + most;
+    while (!m_stopping && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 size_t Connection::SendEndlessly(const std::function<std::string()>& piece, size_t limit) {
@@ -197,8 +207,9 @@ void Server::Serve(int socket, int number) {
 }
 
 std::string Answer(int status, const std::string& body, const std::string& headers) {
-    return "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body;
+    return "HTTP/1.1 " + std::to_string(status) +
+           " X\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + headers + "\r\n" +
+           body;
 }
 
 std::string Chunk(const std::string& data) {

@@ -39,12 +39,15 @@ class Connection {
     // Calls `piece()` and sends its bytes again and again until the peer stops reading, the
     // server stops or `limit` is reached; returns the bytes sent.
     size_t SendEndlessly(const std::function<std::string()>& piece, size_t limit);
+    // Says nothing until the server stops or `most` has passed, as a peer that never answers.
+    void Hold(std::chrono::milliseconds most);
     // No more requests are read from this connection after the handler returns.
     void Close() { m_closeAfter = true; }
 
   private:
     friend class Server;
-    Connection(int socket, const std::atomic<bool>& stopping) : m_socket(socket), m_stopping(stopping) {}
+    Connection(int socket, const std::atomic<bool>& stopping)
+        : m_socket(socket), m_stopping(stopping) {}
     int m_socket;
     const std::atomic<bool>& m_stopping;
     bool m_closeAfter = false;

@@ -7,6 +7,7 @@ namespace {
 using Cluster::MaskHeaderLine;
 using Cluster::MaskSecrets;
 using Cluster::MaskUrl;
+using Cluster::Quote;
 
 TEST(SecretMasking, MasksPasswordAndTokenValuesOnly) {
     EXPECT_EQ(R"({"password":"***","username":"admin"})",
@@ -17,6 +18,14 @@ TEST(SecretMasking, MasksPasswordAndTokenValuesOnly) {
     EXPECT_EQ(R"({"password":***,"n":"password"})",
               MaskSecrets(R"({"password":12345,"n":"password"})"));
     EXPECT_EQ(R"({"bearer_token":null})", MaskSecrets(R"({"bearer_token":null})"));
+}
+
+TEST(SecretMasking, EverySpellingTheJsonReaderAcceptsIsMasked) {
+    EXPECT_EQ(R"({"bearer\u005ftoken":"***"})", MaskSecrets(R"({"bearer\u005ftoken":"1:abc"})"));
+    EXPECT_EQ(R"({"\u0070\u0061ssword" : "***"})",
+              MaskSecrets(R"({"\u0070\u0061ssword" : "hunter2"})"));
+    EXPECT_EQ(R"({"bearer\u005Ftoken":***})", MaskSecrets(R"({"bearer\u005Ftoken":42})"));
+    EXPECT_EQ(R"({"pass\/word":"x"})", MaskSecrets(R"({"pass\/word":"x"})"));
 }
 
 TEST(SecretMasking, TextWithoutSecretsIsUnchanged) {
@@ -39,6 +48,19 @@ TEST(SecretMasking, HeaderLinesAndUrls) {
     EXPECT_EQ("https://***@host:8000/v1", MaskUrl("https://user:pw@host:8000/v1"));
     EXPECT_EQ("https://host:8000/v1?a=b@c", MaskUrl("https://host:8000/v1?a=b@c"));
     EXPECT_EQ("no url", MaskUrl("no url"));
+}
+
+TEST(MessageQuotes, ALongTextIsCutAtACharacterWithItsFullSizeNamed) {
+    const std::string shortText(Cluster::kQuoteLimit, 'a');
+    EXPECT_EQ(shortText, Quote(shortText));
+    // A two-byte character straddles the limit: the quote ends before it.
+    const std::string longText = std::string(Cluster::kQuoteLimit - 1, 'a') + "\xC3\xA9" + "tail";
+    EXPECT_EQ(std::string(Cluster::kQuoteLimit - 1, 'a') + "\xE2\x80\xA6 [" +
+                  std::to_string(longText.size()) + " bytes]",
+              Quote(longText));
+    const std::string secret =
+        std::string(Cluster::kQuoteLimit - 20, ' ') + R"({"password":"hunter2 and more")";
+    EXPECT_EQ(std::string::npos, Cluster::QuoteMasked(secret).find("hunter2"));
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 #include "CommandLine.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -18,7 +22,10 @@ struct Arguments {
     uint64_t newerId = 0;
     ListOptions list;
     std::string path;
+    bool print0 = false;
 };
+
+constexpr long kMaxTimeoutSeconds = LONG_MAX / 1000;  // the HTTP client may count milliseconds
 
 // Digits only, and small enough for a 64-bit id.
 bool IsWholeNumber(const std::string& text) {
@@ -26,6 +33,46 @@ bool IsWholeNumber(const std::string& text) {
     errno = 0;
     std::strtoull(text.c_str(), nullptr, 10);
     return errno != ERANGE;
+}
+
+// K, M and G are powers of 1024, as `ls -h` shows sizes; -1 for any other suffix.
+int SuffixPower(const std::string& suffix) {
+    if (suffix.empty()) return 0;
+    if (suffix.size() != 1) return -1;
+    const size_t found = std::string("KMG").find(
+        static_cast<char>(std::toupper(static_cast<unsigned char>(suffix[0]))));
+    return found == std::string::npos ? -1 : static_cast<int>(found) + 1;
+}
+
+// Whole bytes with an optional suffix, positive and within size_t. `bytes` is set only when
+// the text is such a count.
+bool ReadByteCount(const std::string& text, size_t& bytes) {
+    const size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
+    const std::string number = text.substr(0, digits);
+    const int power = SuffixPower(text.substr(digits));
+    if (power < 0 || !IsWholeNumber(number)) return false;
+    unsigned long long value = std::strtoull(number.c_str(), nullptr, 10);
+    for (int i = 0; i < power; ++i) {
+        if (value > SIZE_MAX / 1024) return false;
+        value *= 1024;
+    }
+    if (value == 0 || value > SIZE_MAX) return false;
+    bytes = static_cast<size_t>(value);
+    return true;
+}
+
+std::string CheckByteCount(const std::string& text) {
+    size_t bytes = 0;
+    return ReadByteCount(text, bytes) ? "" : "must be a positive number of bytes, K, M or G";
+}
+
+std::string CheckSeconds(const std::string& text) {
+    if (IsWholeNumber(text) && text.find_first_not_of('0') != std::string::npos &&
+        std::strtoull(text.c_str(), nullptr, 10) <=
+            static_cast<unsigned long long>(kMaxTimeoutSeconds)) {
+        return "";
+    }
+    return "must be a positive whole number of seconds";
 }
 
 // A source is a path (anything with "/") or a file id.
@@ -49,6 +96,22 @@ void AddId(CLI::App* command, const std::string& name, uint64_t& id) {
     command->add_option(name, id)->required()->check(CLI::Validator(CheckId, "ID"));
 }
 
+void AddPrint0(CLI::App* command, Arguments& args) {
+    command->add_flag("-0,--print0", args.print0,
+                      "Write only the full paths, raw, each followed by NUL, as find -print0");
+}
+
+// --print0 is a command option and --json a global one, so the parser cannot keep them apart.
+std::optional<int> ChoosePathsFormat(const Arguments& args, OutputOptions& output) {
+    if (!args.print0) return std::nullopt;
+    if (output.format == Format::Json) {
+        std::fputs("clusterctl: --print0 and --json exclude each other\n", stderr);
+        return 2;
+    }
+    output.format = Format::Paths;
+    return std::nullopt;
+}
+
 void AddGlobalOptions(CLI::App& app, Invocation& invocation) {
     ConnectionOptions& connection = invocation.connection;
     app.add_option("--url", connection.url,
@@ -62,6 +125,21 @@ void AddGlobalOptions(CLI::App& app, Invocation& invocation) {
                               ->check(CLI::ExistingFile);
     app.add_flag("--insecure", connection.insecure, "Do not check the cluster's certificate")
         ->excludes(caFile);
+    app.add_option_function<std::string>(
+           "--max-reply",
+           [&connection](const std::string& text) {
+               ReadByteCount(text, connection.maxReplyBytes);
+           },
+           "Fail a request whose reply is larger than this, counted after decoding; K, M and G "
+           "are powers of 1024 (default: 256M)")
+        ->check(CLI::Validator(CheckByteCount, "BYTES"));
+    app.add_option_function<std::string>(
+           "--timeout",
+           [&connection](const std::string& text) {
+               connection.totalSeconds = static_cast<long>(std::stol(text));
+           },
+           "Give up on a request attempt after this many seconds (default: 600)")
+        ->check(CLI::Validator(CheckSeconds, "SECONDS"));
     app.add_flag_callback(
         "--json", [&invocation] { invocation.output.format = Format::Json; },
         "Write JSON instead of text");
@@ -103,6 +181,7 @@ void AddSnapshotCommands(CLI::App& app, Invocation& invocation, Arguments& args)
     CLI::App* diff = AddCommand(*snapshots, "diff", "List the changes between two snapshots");
     AddId(diff, "older", args.id);
     AddId(diff, "newer", args.newerId);
+    AddPrint0(diff, args);
     diff->callback([&invocation, &args] {
         invocation.command = [args](CommandContext& context) {
             return DiffSnapshots(context, args.id, args.newerId);
@@ -116,8 +195,11 @@ void AddFileCommands(CLI::App& app, Invocation& invocation, Arguments& args) {
     ls->add_option("--snapshot", args.list.snapshotId,
                    "List the directory as this snapshot holds it")
         ->check(CLI::Range(1, INT_MAX));
-    ls->add_flag("-R,--recursive", args.list.recursive, "Also list every directory below");
+    ls->add_flag("-R,--recursive", args.list.recursive,
+                 "Also list every directory below; a directory loop is reported, "
+                 "not entered, and ends the run with status 1");
     ls->add_flag("-l,--long", args.list.longFormat, "Show type, mode, owner, size and time");
+    AddPrint0(ls, args);
     ls->callback([&invocation, &args] {
         invocation.command = [args](CommandContext& context) {
             return ListDirectory(context, args.list);
@@ -170,7 +252,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Invocation& invocatio
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? 0 : 2;
     }
-    return std::nullopt;
+    return ChoosePathsFormat(args, invocation.output);
 }
 
 }  // namespace clusterctl

@@ -1,10 +1,10 @@
 #include "Commands.h"
 
 #include <list>
-#include <vector>
 
 #include "PageWalker.h"
 #include "Records.h"
+#include "TerminalText.h"
 
 namespace clusterctl {
 namespace {
@@ -32,61 +32,6 @@ void PrintAll(CommandContext& context, const std::list<Record>& records, ToField
     listing.Flush();
 }
 
-// Lists one directory page by page and, when recursive, each subdirectory right after the
-// page that named it: memory holds one page per level of depth.
-class DirectoryLister {
-  public:
-    DirectoryLister(CommandContext& context, const ListOptions& options)
-        : m_context(context),
-          m_options(options),
-          m_files(context.session.Files()),
-          m_listing(context.out, context.output.format, options.longFormat) {}
-
-    CZuError List(const std::string& path) {
-        auto fetch = [&](const std::string& pageLink, std::list<Cluster::CDirectoryEntry>& entries,
-                         std::string& nextLink) {
-            return m_files.GetDirectoryEntries(path, entries, nextLink, m_options.snapshotId,
-                                               pageLink);
-        };
-        auto handle = [this](std::list<Cluster::CDirectoryEntry>& entries) {
-            return HandlePage(entries);
-        };
-        CZuError error = pagewalk::WalkPages<Cluster::CDirectoryEntry>(fetch, handle, m_count);
-        if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-        return CZuError::Success();
-    }
-
-  private:
-    CZuError HandlePage(const std::list<Cluster::CDirectoryEntry>& entries) {
-        std::vector<std::string> subdirectories;
-        for (const Cluster::CDirectoryEntry& entry : entries) {
-            m_listing.Add(Row(entry));
-            if (m_options.recursive && entry.isDirectory) subdirectories.push_back(entry.path);
-        }
-        m_context.progress.BeforeOutput();
-        m_listing.Flush();
-        m_context.progress.Update(m_count);
-        for (const std::string& subdirectory : subdirectories) {
-            CZuError error = List(subdirectory);
-            if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-        }
-        return CZuError::Success();
-    }
-
-    Fields Row(const Cluster::CDirectoryEntry& entry) const {
-        if (m_context.output.format == Format::Text && !m_options.longFormat) {
-            return {TextField("path", entry.path)};
-        }
-        return EntryFields(entry, {ModeReading::Value, m_context.output.humanSizes});
-    }
-
-    CommandContext& m_context;
-    const ListOptions& m_options;
-    Cluster::CFileSystemQueries m_files;
-    Listing m_listing;
-    pagewalk::PageCount m_count;
-};
-
 }  // namespace
 
 CZuError Login(CommandContext& context) {
@@ -95,8 +40,8 @@ CZuError Login(CommandContext& context) {
                   {TextField("url", context.session.Url()),
                    TextField("user", context.session.User()), BooleanField("logged_in", true)});
     } else {
-        context.out << "Logged in to " << context.session.Url() << " as " << context.session.User()
-                    << '\n';
+        context.out << "Logged in to " << EscapeForTerminal(context.session.Url()) << " as "
+                    << EscapeForTerminal(context.session.User()) << '\n';
     }
     return CZuError::Success();
 }
@@ -149,13 +94,6 @@ CZuError DiffSnapshots(CommandContext& context, uint64_t olderId, uint64_t newer
         return CZuError::Success();
     };
     CZuError error = pagewalk::WalkPages<Cluster::CSnapshotDiffInfo>(fetch, handle, count);
-    if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-    return CZuError::Success();
-}
-
-CZuError ListDirectory(CommandContext& context, const ListOptions& options) {
-    DirectoryLister lister(context, options);
-    CZuError error = lister.List(options.path);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     return CZuError::Success();
 }

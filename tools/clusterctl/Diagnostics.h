@@ -6,10 +6,10 @@
 namespace clusterctl {
 
 // Quiet by default: the library's own log and event lines would break the one-line error.
-// Verbose: the library's request log (it masks secrets itself) goes to stderr.
+// Verbose: the library's request log (it masks secrets itself) goes to stderr, escaped.
 void SetUpDiagnostics(bool verbose);
 
-// "clusterctl: error CODE: MESSAGE"; verbose adds the code-location trail.
+// "clusterctl: error CODE: MESSAGE", escaped; verbose adds the code-location trail.
 void ReportError(const CZuError& error, bool verbose);
 
 }  // namespace clusterctl

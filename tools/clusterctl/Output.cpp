@@ -7,16 +7,40 @@
 #include <cctype>
 #include <utility>
 
+#include "Base64.h"
+#include "TerminalText.h"
+#include "Utf8.h"
+
 namespace clusterctl {
 namespace {
 
 constexpr const char* kColumnGap = "  ";
 constexpr const char* kEmptyCell = "-";
 
-// RapidJSON escapes what JSON requires and lets UTF-8 through unchanged.
+constexpr const char* kPathField = "path";
+
+using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+
+void WriteJsonString(JsonWriter& writer, const std::string& text) {
+    writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+}
+
+// RapidJSON escapes what JSON requires and passes bytes on unchecked, so text that is not
+// UTF-8 is mended here and its exact bytes follow in base64.
+void WriteTextField(JsonWriter& writer, const Field& field) {
+    if (IsValidUtf8(field.text)) {
+        WriteJsonString(writer, field.text);
+        return;
+    }
+    WriteJsonString(writer, WithReplacementCharacters(field.text));
+    const std::string key = field.name + "_base64";
+    writer.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
+    WriteJsonString(writer, Base64(field.text));
+}
+
 std::string JsonObject(const Fields& fields) {
     rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    JsonWriter writer(buffer);
     writer.StartObject();
     for (const Field& field : fields) {
         writer.Key(field.name.data(), static_cast<rapidjson::SizeType>(field.name.size()));
@@ -28,8 +52,7 @@ std::string JsonObject(const Fields& fields) {
                 writer.Bool(field.boolean);
                 break;
             case Field::Kind::Text:
-                writer.String(field.text.data(),
-                              static_cast<rapidjson::SizeType>(field.text.size()));
+                WriteTextField(writer, field);
                 break;
         }
     }
@@ -37,7 +60,8 @@ std::string JsonObject(const Fields& fields) {
     return std::string(buffer.GetString(), buffer.GetSize());
 }
 
-// Columns are counted in characters, not bytes, so UTF-8 names line up too.
+// Columns are counted in characters, not bytes, so UTF-8 names line up too; the text is
+// already escaped, so every byte that starts a character is one column.
 size_t DisplayWidth(const std::string& text) {
     return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
         return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
@@ -45,13 +69,19 @@ size_t DisplayWidth(const std::string& text) {
 }
 
 std::string Shown(const Field& field) {
-    return field.text.empty() ? kEmptyCell : field.text;
+    return field.text.empty() ? kEmptyCell : EscapeForTerminal(field.text);
 }
 
 std::string Heading(const std::string& name) {
     std::string heading = name;
     for (char& c : heading) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return heading;
+}
+
+void WritePath(std::ostream& out, const Fields& row) {
+    for (const Field& field : row) {
+        if (field.name == kPathField) out << field.text << '\0';
+    }
 }
 
 std::vector<const Field*> TableFields(const Fields& row) {
@@ -99,6 +129,10 @@ void PrintItem(std::ostream& out, Format format, const Fields& fields) {
         out << JsonObject(fields) << '\n';
         return;
     }
+    if (format == Format::Paths) {
+        WritePath(out, fields);
+        return;
+    }
     size_t nameWidth = 0;
     for (const Field& field : fields) nameWidth = std::max(nameWidth, field.name.size());
     for (const Field& field : fields) {
@@ -115,10 +149,16 @@ void Listing::Add(Fields row) {
 }
 
 void Listing::Flush() {
-    if (m_format == Format::Json) {
-        for (const Fields& row : m_rows) m_out << JsonObject(row) << '\n';
-    } else {
-        FlushText();
+    switch (m_format) {
+        case Format::Json:
+            for (const Fields& row : m_rows) m_out << JsonObject(row) << '\n';
+            break;
+        case Format::Paths:
+            for (const Fields& row : m_rows) WritePath(m_out, row);
+            break;
+        case Format::Text:
+            FlushText();
+            break;
     }
     m_rows.clear();
     m_out.flush();

@@ -1,5 +1,6 @@
-// How results reach stdout: aligned text tables and "name: value" blocks for people, or JSON
-// for scripts (one document for a single item, one object per line for a listing).
+// How results reach stdout: aligned text tables and "name: value" blocks for people, JSON for
+// scripts (one document for a single item, one object per line for a listing), or bare paths
+// ended by NUL for scripts that must handle any byte a name can hold.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,10 @@
 
 namespace clusterctl {
 
-enum class Format { Text, Json };
+// Text escapes what the cluster sent (see TerminalText.h). Json is always valid UTF-8: a text
+// field that is not gets U+FFFD for each bad sequence and a sibling "<name>_base64" with the
+// exact bytes. Paths writes only each row's "path" field, raw, followed by NUL.
+enum class Format { Text, Json, Paths };
 
 // One named value of a record. `text` is what people see; JSON gets the typed value.
 struct Field {

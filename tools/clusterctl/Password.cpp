@@ -1,5 +1,6 @@
 #include "Password.h"
 
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "TerminalText.h"
 #include "UsageError.h"
 
 namespace clusterctl {
@@ -58,15 +60,27 @@ class EchoOff {
     void (*m_oldTerminate)(int);
 };
 
+// As ssh does for keys: the file is still used, but its owner should know others can read it.
+void WarnIfReadableByOthers(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || (status.st_mode & (S_IRGRP | S_IROTH)) == 0) return;
+    std::fprintf(stderr,
+                 "clusterctl: warning: the password file %s is readable by group or others "
+                 "(mode %04o); make it private with chmod 600\n",
+                 EscapeForTerminal(path).c_str(), static_cast<unsigned>(status.st_mode & 07777));
+}
+
 }  // namespace
 
 std::string ReadPasswordFile(const std::string& path) {
     std::ifstream file(path);
     std::string line;
-    if (!file || !std::getline(file, line)) {
+    if (!file || (!std::getline(file, line) && file.bad())) {
         throw UsageError("cannot read a password from " + path);
     }
     StripLineEnd(line);
+    if (line.empty()) throw UsageError("the password file " + path + " holds no password");
+    WarnIfReadableByOthers(path);
     return line;
 }
 

@@ -6,7 +6,8 @@
 
 namespace clusterctl {
 
-// The first line of the file, without its line ending. Throws UsageError when unreadable.
+// The first line of the file, without its line ending; warns on stderr when group or others
+// may read the file. Throws UsageError when it is unreadable or the line is empty.
 std::string ReadPasswordFile(const std::string& path);
 
 // Asks on stderr and reads one line from the terminal on stdin with echo turned off.

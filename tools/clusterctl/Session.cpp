@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -27,15 +28,31 @@ std::string FirstOf(const std::string& given, const std::string& fallback) {
     return given.empty() ? fallback : given;
 }
 
-void ConfigureTls(const std::string& caFile, bool insecure) {
+void ConfigureTransport(const ConnectionOptions& options, const std::string& caFile) {
     TNLibCurl::Defaults defaults = TNLibCurl::GetDefaults();
     defaults.caFile = caFile;
-    defaults.insecure = insecure;
+    defaults.insecure = options.insecure;
+    if (options.maxReplyBytes != 0) defaults.maxReplyBytes = options.maxReplyBytes;
+    if (options.totalSeconds != 0) defaults.totalSeconds = options.totalSeconds;
     TNLibCurl::SetDefaults(defaults);
-    if (insecure) {
+    if (options.insecure) {
         std::fputs("clusterctl: warning: --insecure: the cluster's certificate is not checked\n",
                    stderr);
     }
+}
+
+// URL schemes are case-insensitive: "HTTP://" is as plain as "http://".
+bool IsPlainHttp(const std::string& url) {
+    static const char kScheme[] = "http://";
+    return strncasecmp(url.c_str(), kScheme, sizeof kScheme - 1) == 0;
+}
+
+void WarnIfPlainHttp(const std::string& url) {
+    if (!IsPlainHttp(url)) return;
+    std::fputs(
+        "clusterctl: warning: the URL is plain http: the password and the session token "
+        "cross the network unencrypted\n",
+        stderr);
 }
 
 }  // namespace
@@ -52,10 +69,12 @@ CZuError Session::Open(const ConnectionOptions& options) {
         if (error.IsError()) return error.Push(FX_CODE_LOCATION);
         caFile = m_simulator->CaFile();
     }
-    ConfigureTls(caFile, options.insecure);
+    ConfigureTransport(options, caFile);
+    const std::string password = Password(options);
+    WarnIfPlainHttp(m_url);
     m_connection.reset(new Cluster::CConnection);
     m_parser.reset(new Cluster::CParser);
-    CZuError error = m_connection->Connect(m_url, m_user, Password(options));
+    CZuError error = m_connection->Connect(m_url, m_user, password);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     return CZuError::Success();
 }

@@ -24,6 +24,8 @@ struct ConnectionOptions {
     std::string passwordFile;
     std::string caFile;
     bool insecure = false;
+    size_t maxReplyBytes = 0;  // 0: the HTTP client's default
+    long totalSeconds = 0;     // 0: the HTTP client's default
 };
 
 class Session {
@@ -33,7 +35,8 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Sets up TLS for the process and logs in. Throws UsageError when no password can be had.
+    // Sets up TLS and the request limits for the process and logs in; warns on stderr when the
+    // password would cross the network in clear. Throws UsageError when no password can be had.
     CZuError Open(const ConnectionOptions& options);
 
     const std::string& Url() const { return m_url; }

@@ -1,4 +1,6 @@
 // clusterctl: the storage cluster's REST API from the command line.
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -6,12 +8,21 @@
 
 #include "CommandLine.h"
 #include "Diagnostics.h"
+#include "TerminalText.h"
 #include "UsageError.h"
 
 namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+
+// The process holds a password and a bearer token: a core file or a debugger attached by
+// another process of the same user must not carry them off.
+void ForbidCoreDumps() {
+    const struct rlimit none {};
+    setrlimit(RLIMIT_CORE, &none);
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
 
 CZuError Run(const clusterctl::Invocation& invocation) {
     clusterctl::Session session;
@@ -26,6 +37,7 @@ CZuError Run(const clusterctl::Invocation& invocation) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ForbidCoreDumps();
     clusterctl::Invocation invocation;
     if (const auto exitStatus = clusterctl::ParseCommandLine(argc, argv, invocation)) {
         return *exitStatus;
@@ -37,7 +49,8 @@ int main(int argc, char** argv) {
         clusterctl::ReportError(error, invocation.verbose);
         return kExitFailure;
     } catch (const clusterctl::UsageError& error) {
-        std::fprintf(stderr, "clusterctl: %s\n", error.what());
+        std::fprintf(stderr, "clusterctl: %s\n",
+                     clusterctl::EscapeForTerminal(error.what()).c_str());
         return kExitUsage;
     }
 }

@@ -1,0 +1,45 @@
+// Runs a program as a child process the way a script or a person would: its own arguments, an
+// environment without our CLUSTER_* settings plus the test's own, stdout and stderr captured
+// (or all three on one pseudo-terminal), exit status checked. Servers of the test keep running
+// threads meanwhile, so all the child needs is built before fork: it must not allocate.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace child {
+
+using Strings = std::vector<std::string>;
+
+struct Outcome {
+    int status = -1;  // -1: killed or ended by a signal
+    int signal = 0;   // the signal that ended it, if one did
+    bool timedOut = false;
+    std::string out;  // on a terminal: everything the terminal showed
+    std::string err;
+};
+
+struct Options {
+    // Guards against a hung child; not a timing check. A child that outlives it is killed.
+    std::chrono::seconds runLimit{30};
+    // The child's stack limit (RLIMIT_STACK) in bytes; 0 keeps ours.
+    size_t stackBytes = 0;
+    // Called in the parent with the child's pid as soon as it runs.
+    std::function<void(pid_t)> onStart;
+};
+
+// stdin from /dev/null, stdout and stderr captured apart.
+Outcome Run(const std::string& program, const Strings& args, const Strings& environment,
+            const Options& options = {});
+
+// stdin, stdout and stderr on one pseudo-terminal; `typed` is typed once `prompt` shows.
+Outcome RunOnTerminal(const std::string& program, const Strings& args, const Strings& environment,
+                      const std::string& prompt = "", const std::string& typed = "",
+                      const Options& options = {});
+
+}  // namespace child
