@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Cluster/ClusterBoundary.h"
+#include "Cluster/ClusterErrorCodes.h"
 #include "Cluster/ClusterSecrets.h"
 #include "platform/json_spirit/json_spirit.h"
 
@@ -11,8 +12,6 @@ namespace {
 
 const char kLoginPath[] = "/v1/session/login";
 const char kHeaderKind[] = "HTTPHEADER";
-const unsigned int kErrorGeneric = 774;
-const unsigned int kErrorHeaderKind = 50;
 
 bool MapRequestType(RequestType type, _http_req_type_& mapped) {
     switch (type) {

@@ -1,17 +1,16 @@
-// Internal to the library: the one way every record parser reads fields and walks lists.
-// A record type is a table of keys (Field), read in table order from one of two sources: the
-// value tree of a single reply (TreeFields), or an element of a listing's light parsed form
-// (ScannedFields), which fail with the same texts. A listing is walked once by
-// ReadListedRecords (arrays of records that also stand alone) or ReadPage (paged listings).
-// Errors are made with the location of the public operation that called in.
+// Internal to the library: record tables and the reading of their fields. A record type is a
+// table of keys (Field), read in table order from one of two sources: the value tree of one
+// reply (TreeFields), whose getters name what is wrong with a value, or an element of a
+// listing's light parsed form (ScannedFields), which only says that something is. Errors are
+// made with the location of the public operation that called in.
 #pragma once
 
 #include <cstdlib>
 #include <cstring>
-#include <list>
 #include <string>
 #include <vector>
 
+#include "Cluster/ClusterErrorCodes.h"
 #include "Cluster/ClusterListingScan.h"
 #include "Cluster/ClusterParser.h"
 #include "Cluster/ClusterSecrets.h"
@@ -126,8 +125,11 @@ class TreeFields {
     const json_spirit::mObject& m_object;
 };
 
-// Fields of a scanned listing element, slot i holding the table's key i. A missing value or
-// one of another kind throws exactly what the wrapper's getter throws for it.
+// What ScannedFields throws for a value that is missing or of another kind: the element is
+// then read again as a value tree, whose getters say which and how.
+struct UnreadableField {};
+
+// Fields of a scanned listing element, slot i holding the table's key i.
 class ScannedFields {
   public:
     explicit ScannedFields(const ScannedValue* slots) : m_slots(slots) {}
@@ -149,7 +151,7 @@ struct FieldOutcome {
 };
 
 bool ReadOperation(const std::string& text, SnapshotDiffOperation& operation);
-// The cluster time text up to its first NUL as UTC; false when it is no time.
+// A cluster time text as UTC; the accepted texts are stated in ClusterTime.h.
 bool ReadUtcTime(const char* text, time_t& timestamp);
 
 inline CZuError ConvertTime(const char* text, time_t& timestamp) {
@@ -158,7 +160,8 @@ inline CZuError ConvertTime(const char* text, time_t& timestamp) {
 }
 
 // Assigns each field at once, in table order. A missing key or a value of another kind
-// throws std::exception; a time or operation text that does not convert stops the read.
+// throws (the source's exception); a time or operation text that does not convert stops the
+// read.
 template <class Record, class Source>
 FieldOutcome ReadFields(const Source& source, FieldTable<Record> fields, Record& record) {
     FieldOutcome outcome;
@@ -198,164 +201,35 @@ FieldOutcome ReadFields(const Source& source, FieldTable<Record> fields, Record&
     return outcome;
 }
 
-// A listing hands an element it has already scanned to the single-record operation through a
-// placeholder text, so the element is never written back to text and parsed again; its
-// compact text is written only if a message quotes it. The listing and the single-record
-// operation read the same field table, so the scanned slots line up with the fields.
-class ElementHandOff {
-  public:
-    ElementHandOff(const ListingScan& scan, const std::string& text, const ScannedElement& element);
-    ~ElementHandOff();
-    ElementHandOff(const ElementHandOff&) = delete;
-    ElementHandOff& operator=(const ElementHandOff&) = delete;
-
-    const std::string& Placeholder() const { return m_placeholder; }
-    ScannedFields Fields() const { return ScannedFields(m_scan.Slots(m_element)); }
-    std::string CompactText() const { return m_scan.CompactText(m_text, m_element); }
-
-    // The hand-off on this thread whose placeholder is `text`, if any.
-    static const ElementHandOff* Of(const std::string& text);
-
-  private:
-    const ListingScan& m_scan;
-    const std::string& m_text;
-    const ScannedElement& m_element;
-    const ElementHandOff* m_previous;
-    const std::string m_placeholder;
-};
-
-constexpr unsigned int kParseError = 774;
-
 // One record from one object: "Cannot get JSON object from %s" when the text is no object,
 // `badEntryFormat` (text, what()) when a key cannot be read, a time error with `here` pushed.
 template <class Record>
 CZuError ReadRecord(const std::string& text, FieldTable<Record> fields, Record& record,
                     const char* badEntryFormat, const FXCodeLocation& here) {
-    const ElementHandOff* handOff = ElementHandOff::Of(text);
     json_spirit::mObject object;
-    if (handOff == nullptr && !TnJson::Unserialize(text, object)) {
-        return FXErrorUtil::ErrorWin32(here, kParseError, "Cannot get JSON object from %s",
+    if (!TnJson::Unserialize(text, object)) {
+        return FXErrorUtil::ErrorWin32(here, kErrorGeneric, "Cannot get JSON object from %s",
                                        Quote(text).c_str());
     }
     try {
-        const FieldOutcome outcome = handOff != nullptr
-                                         ? ReadFields(handOff->Fields(), fields, record)
-                                         : ReadFields(TreeFields(object), fields, record);
+        const FieldOutcome outcome = ReadFields(TreeFields(object), fields, record);
         if (outcome.timeError.IsError()) return CZuError(outcome.timeError).Push(here);
     } catch (const std::exception& exception) {
-        const std::string quoted = handOff != nullptr ? handOff->CompactText() : text;
-        return FXErrorUtil::ErrorWin32(here, kParseError, badEntryFormat, Quote(quoted).c_str(),
+        return FXErrorUtil::ErrorWin32(here, kErrorGeneric, badEntryFormat, Quote(text).c_str(),
                                        Quote(exception.what()).c_str());
     }
     return CZuError::Success();
 }
 
-// The reason an element that is not an object cannot be read as one.
-std::string NotAnObjectReason(const ScannedElement& element);
-
-// Scans a listing reply: "Cannot get JSON object from %s" when the text is not of the shape's
-// kind, `noArrayFormat` (reply text) when the array member is missing or holds no array.
+// The fast read of a scanned object's slots: true when every field was read and converted.
+// On false the record may be partly assigned, and nothing says why.
 template <class Record>
-CZuError ScanReply(const std::string& text, ListingShape shape, FieldTable<Record> fields,
-                   const char* noArrayFormat, ListingScan& scan, const FXCodeLocation& here) {
-    const std::vector<const char*> keys = fields.Keys();
-    if (!scan.Scan(text, shape, keys.data(), keys.size())) {
-        return FXErrorUtil::ErrorWin32(here, kParseError, "Cannot get JSON object from %s",
-                                       Quote(text).c_str());
-    }
-    if (!scan.HasArray()) {
-        return FXErrorUtil::ErrorWin32(here, kParseError, noArrayFormat, Quote(text).c_str());
-    }
-    return CZuError::Success();
-}
-
-// How a listing of records that also stand alone reads: each element through the
-// single-record operation, which reads the same field table.
-template <class Record>
-struct ListingRules {
-    ListingShape shape;
-    const char* noArrayFormat;   // (reply text); only for a shape with an array member
-    const char* badEntryFormat;  // (element's or record's text, what())
-    FieldTable<Record> fields;
-    CZuError (CParser::*readOne)(const string&, Record&);
-};
-
-// Each element appended in order; the first failure ends the walk with `here` pushed. An
-// element that is not an object fails with the entry message (its text, the reason).
-template <class Record>
-CZuError ReadListing(CParser& parser, const std::string& text, const ListingRules<Record>& rules,
-                     std::list<Record>& records, const FXCodeLocation& here) {
-    ScanLease lease;
-    ListingScan& scan = lease.Scan();
-    CZuError error = ScanReply(text, rules.shape, rules.fields, rules.noArrayFormat, scan, here);
-    if (error.IsError()) return error;
-    for (const ScannedElement& element : scan.Elements()) {
-        if (element.kind != json_spirit::obj_type) {
-            return FXErrorUtil::ErrorWin32(here, kParseError, rules.badEntryFormat,
-                                           Quote(scan.CompactText(text, element)).c_str(),
-                                           Quote(NotAnObjectReason(element)).c_str());
-        }
-        const ElementHandOff handOff(scan, text, element);
-        Record record;
-        error = (parser.*rules.readOne)(handOff.Placeholder(), record);
-        if (error.IsError()) return error.Push(here);
-        records.push_back(std::move(record));
-    }
-    return CZuError::Success();
-}
-
-// How one kind of paged listing reads: {"<arrayKey>":[…],"paging":{"next":"…"}}.
-template <class Record>
-struct PageRules {
-    const char* arrayKey;
-    const char* noArrayFormat;           // (reply text)
-    const char* badElementFormat;        // (element's compact text, what())
-    const char* unknownOperationFormat;  // ("op" text); null for records without one
-    FieldTable<Record> fields;
-    void (*finish)(Record&);  // completes a record read without failure; may be null
-};
-
-template <class Record>
-CZuError ReadPageElement(const ListingScan& scan, const std::string& text,
-                         const ScannedElement& element, const PageRules<Record>& rules,
-                         Record& record, const FXCodeLocation& here) {
+bool ReadScannedFields(const ScannedValue* slots, FieldTable<Record> fields, Record& record) {
     try {
-        if (element.kind != json_spirit::obj_type) throw TnJsonError(NotAnObjectReason(element));
-        FieldOutcome outcome = ReadFields(ScannedFields(scan.Slots(element)), rules.fields, record);
-        if (outcome.timeError.IsError()) return outcome.timeError.Push(here);
-        if (outcome.unknownOperation) {
-            return FXErrorUtil::ErrorWin32(here, kParseError, rules.unknownOperationFormat,
-                                           Quote(outcome.operationText).c_str());
-        }
-    } catch (const std::exception& exception) {
-        return FXErrorUtil::ErrorWin32(here, kParseError, rules.badElementFormat,
-                                       Quote(scan.CompactText(text, element)).c_str(),
-                                       Quote(exception.what()).c_str());
+        return ReadFields(ScannedFields(slots), fields, record).Completed();
+    } catch (const UnreadableField&) {
+        return false;
     }
-    if (rules.finish != nullptr) rules.finish(record);
-    return CZuError::Success();
-}
-
-CZuError ReadNextLink(const ListingScan& scan, const std::string& text, std::string& nextLink,
-                      const FXCodeLocation& here);
-
-// Appends every element of the page, then reads the link to the next page. The first bad
-// element ends the call; `nextLink` changes only on success.
-template <class Record>
-CZuError ReadPage(const std::string& text, const PageRules<Record>& rules,
-                  std::list<Record>& records, std::string& nextLink, const FXCodeLocation& here) {
-    ScanLease lease;
-    ListingScan& scan = lease.Scan();
-    CZuError error = ScanReply(text, ListingShape{rules.arrayKey, true}, rules.fields,
-                               rules.noArrayFormat, scan, here);
-    if (error.IsError()) return error;
-    for (const ScannedElement& element : scan.Elements()) {
-        Record record;
-        error = ReadPageElement(scan, text, element, rules, record, here);
-        if (error.IsError()) return error;
-        records.push_back(std::move(record));
-    }
-    return ReadNextLink(scan, text, nextLink, here);
 }
 
 }  // namespace Cluster

@@ -163,6 +163,7 @@ class ListingScanHandler
         if (m_memberIsPaging) {
             m_scan.m_paging = value;
             m_scan.m_next = ScannedValue();
+            m_scan.m_pagingBegin = m_stream.Tell();  // as for an element: before the bracket
             return value.kind == json_spirit::obj_type ? ScanRole::Paging : ScanRole::Other;
         }
         return ScanRole::Other;
@@ -199,6 +200,7 @@ class ListingScanHandler
         if (role == ScanRole::Element || role == ScanRole::ElementArray) {
             m_scan.m_elements.back().end = m_stream.Tell() + 1;
         }
+        if (role == ScanRole::Paging) m_scan.m_pagingEnd = m_stream.Tell() + 1;
         return true;
     }
 
@@ -232,6 +234,7 @@ bool ListingScan::Scan(const std::string& text, ListingShape shape, const char* 
     m_slots.clear();
     m_paging = ScannedValue();
     m_next = ScannedValue();
+    m_pagingBegin = m_pagingEnd = 0;
     rapidjson::InsituStringStream stream(&m_buffer[0]);
     ListingScanHandler handler(*this, shape, keys, keyCount, stream);
     rapidjson::Reader reader;
@@ -249,13 +252,27 @@ bool ListingScan::Scan(const std::string& text, ListingShape shape, const char* 
     return handler.RootKind() == wanted;
 }
 
-std::string ListingScan::CompactText(const std::string& text, const ScannedElement& element) const {
-    if (element.kind != json_spirit::obj_type && element.kind != json_spirit::array_type) {
-        return json_spirit::write_string(element.scalar.ToValue(), 0);
-    }
+namespace {
+
+// The span was validated by the scan, so the reading cannot fail.
+json_spirit::mValue ValueAt(const std::string& text, size_t begin, size_t end) {
     json_spirit::mValue value;
-    json_spirit::read_string(text.substr(element.begin, element.end - element.begin), value);
-    return json_spirit::write_string(value, 0);
+    json_spirit::read_string(text.substr(begin, end - begin), value);
+    return value;
+}
+
+}  // namespace
+
+json_spirit::mValue ListingScan::ElementValue(const std::string& text,
+                                              const ScannedElement& element) const {
+    if (element.kind != json_spirit::obj_type && element.kind != json_spirit::array_type) {
+        return element.scalar.ToValue();
+    }
+    return ValueAt(text, element.begin, element.end);
+}
+
+json_spirit::mValue ListingScan::PagingValue(const std::string& text) const {
+    return ValueAt(text, m_pagingBegin, m_pagingEnd);
 }
 
 size_t ListingScan::Footprint() const {

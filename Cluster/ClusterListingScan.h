@@ -2,7 +2,9 @@
 // validates the whole document exactly as the JSON reader would, and keeps only what the
 // record parsers read: for each element of the listed array, the values under the record's
 // keys; and the page's "paging"."next". Nothing else is built, so a page of a thousand
-// entries costs little more than reading its bytes.
+// entries costs little more than reading its bytes. The spans of the elements and of the
+// paging object are kept, so that one of them can still be read as a value tree when it is
+// bad and its message has to be made.
 #pragma once
 
 #include <cstdint>
@@ -61,8 +63,10 @@ class ListingScan {
     const ScannedValue& Paging() const { return m_paging; }
     const ScannedValue& Next() const { return m_next; }
 
-    // The element's compact JSON text, as it would be written back from the value tree.
-    std::string CompactText(const std::string& text, const ScannedElement& element) const;
+    // The element of `text` (the scanned reply) as the JSON reader builds it.
+    json_spirit::mValue ElementValue(const std::string& text, const ScannedElement& element) const;
+    // The paging object of `text`, when Paging() is an object.
+    json_spirit::mValue PagingValue(const std::string& text) const;
 
   private:
     friend class ListingScanHandler;
@@ -74,6 +78,8 @@ class ListingScan {
     std::vector<ScannedValue> m_slots;
     ScannedValue m_paging;
     ScannedValue m_next;
+    size_t m_pagingBegin = 0;  // the paging object's span in the reply text
+    size_t m_pagingEnd = 0;
 };
 
 // The thread's listing scan, lent for one listing: its buffers are kept for the next one, so

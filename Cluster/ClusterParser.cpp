@@ -3,7 +3,10 @@
 #include <cstdlib>
 
 #include "Cluster/ClusterBoundary.h"
+#include "Cluster/ClusterErrorCodes.h"
 #include "Cluster/ClusterFields.h"
+#include "Cluster/ClusterListings.h"
+#include "Cluster/ClusterTime.h"
 #include "platform/TnJson.h"
 
 using json_spirit::mArray;
@@ -12,85 +15,7 @@ using json_spirit::mValue;
 
 namespace {
 
-const unsigned int kErrorGeneric = 774;
-const unsigned int kErrorInvalidPath = 87;
-
-bool IsSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// Reads exactly `count` digits.
-bool ReadDigits(const char*& at, int count, int& value) {
-    value = 0;
-    for (int i = 0; i < count; ++i, ++at) {
-        if (*at < '0' || *at > '9') return false;
-        value = value * 10 + (*at - '0');
-    }
-    return true;
-}
-
-bool IsLeapYear(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysInMonth(int year, int month) {
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian calendar).
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const int64_t yearOfEra = year - era * 400;
-    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
-// The zone designator after the seconds: "Z", "+hh:mm", "-hhmm" or "+hh" is applied; other
-// trailing text is ignored (UTC). An offset that starts but is malformed or out of range fails:
-// guessing would give a wrong time without a word.
-bool ReadZoneOffset(const char* at, int64_t& offsetSeconds) {
-    offsetSeconds = 0;
-    if (*at != '+' && *at != '-') return true;
-    const int sign = *at++ == '-' ? -1 : 1;
-    int hours = 0;
-    int minutes = 0;
-    if (!ReadDigits(at, 2, hours)) return false;
-    const bool separated = *at == ':';
-    if (separated) ++at;
-    const bool hasMinutes = *at >= '0' && *at <= '9';
-    if ((separated || hasMinutes) && !ReadDigits(at, 2, minutes)) return false;
-    if (*at >= '0' && *at <= '9') return false;
-    if (hours > 23 || minutes > 59) return false;
-    offsetSeconds = sign * (hours * 3600 + minutes * 60);
-    return true;
-}
-
-bool ParseUtcTime(const char* text, time_t& result) {
-    const char* at = text;
-    while (IsSpace(*at)) ++at;
-    int year, month, day, hour, minute, second;
-    const bool shaped = ReadDigits(at, 4, year) && *at++ == '-' && ReadDigits(at, 2, month) &&
-                        *at++ == '-' && ReadDigits(at, 2, day) && *at++ == 'T' &&
-                        ReadDigits(at, 2, hour) && *at++ == ':' && ReadDigits(at, 2, minute) &&
-                        *at++ == ':' && ReadDigits(at, 2, second);
-    if (!shaped) return false;
-    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
-        minute > 59 || second > 60) {
-        return false;
-    }
-    if (*at == '.') {
-        ++at;
-        while (*at >= '0' && *at <= '9') ++at;
-    }
-    int64_t offsetSeconds = 0;
-    if (!ReadZoneOffset(at, offsetSeconds)) return false;
-    result = static_cast<time_t>(DaysFromCivil(year, month, day) * 86400 + hour * 3600 +
-                                 minute * 60 + second - offsetSeconds);
-    return true;
-}
+using Cluster::kErrorGeneric;  // for the time reading, outside the namespace
 
 bool IsUnreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -117,8 +42,7 @@ std::string PercentEncode(const std::string& path) {
 }  // namespace
 
 CZuError ConvertStringToTimeStamp(const string& text, time_t& timestamp) try {
-    // The cluster writes UTC; the text is read by a fixed format, never through the process's
-    // time zone.
+    // The cluster writes UTC: never read through the process's time zone (ClusterTime.h).
     if (!Cluster::ReadUtcTime(text.c_str(), timestamp)) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
                                        "Cannot retrieve time from the string : %s",
@@ -130,11 +54,6 @@ CZuError ConvertStringToTimeStamp(const string& text, time_t& timestamp) try {
 }
 
 namespace Cluster {
-
-bool ReadUtcTime(const char* text, time_t& timestamp) {
-    return ParseUtcTime(text, timestamp);
-}
-
 namespace {
 
 const Field<CSnapshotInfo> kSnapshotFields[] = {

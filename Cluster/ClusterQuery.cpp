@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
+#include "Cluster/ClusterErrorCodes.h"
 #include "Cluster/ClusterSecrets.h"
 
 namespace Cluster {
 
 CZuError MissingCollaboratorError(const FXCodeLocation& here) {
-    return FXErrorUtil::ErrorWin32(here, 774,
+    return FXErrorUtil::ErrorWin32(here, kErrorGeneric,
                                    "The query object was built without a connection or parser");
 }
 
@@ -18,7 +19,7 @@ CZuError CheckPageLink(const std::string& link, const FXCodeLocation& here) {
         return byte <= ' ' || byte == 0x7F || byte == '\\';
     });
     if (absolutePath && plainBytes) return CZuError::Success();
-    return FXErrorUtil::ErrorWin32(here, 774,
+    return FXErrorUtil::ErrorWin32(here, kErrorGeneric,
                                    "Refused page link [%s]: not an absolute path on this cluster",
                                    Quote(link).c_str());
 }

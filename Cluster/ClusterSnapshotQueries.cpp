@@ -1,6 +1,7 @@
 #include "Cluster/ClusterSnapshotQueries.h"
 
 #include "Cluster/ClusterBoundary.h"
+#include "Cluster/ClusterErrorCodes.h"
 #include "Cluster/ClusterQuery.h"
 #include "platform/json_spirit/json_spirit.h"
 
@@ -8,12 +9,6 @@ namespace Cluster {
 namespace {
 
 const char kSnapshotsPath[] = "/v2/snapshots/";
-
-CZuError NoReplyToRead(CParser&, const std::string&) try {
-    return CZuError::Success();
-} catch (...) {
-    return ErrorFromException(FX_CODE_LOCATION);
-}
 
 std::string CreationBody(const string& name, uint64_t sourceFileId, const std::string& expiration) {
     json_spirit::mObject body;
@@ -49,7 +44,7 @@ CZuError CSnapshotQueries::CreateSnapshot(const string& name, uint64_t sourceFil
     try {
         body = CreationBody(name, sourceFileId, expiration);
     } catch (const std::exception& exception) {
-        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, 774,
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
                                        "Cannot form request body JSON due to %s", exception.what());
     }
     return RunQuery(
@@ -63,9 +58,13 @@ CZuError CSnapshotQueries::CreateSnapshot(const string& name, uint64_t sourceFil
 }
 
 CZuError CSnapshotQueries::DeleteSnapshot(uint64_t snapshotId) try {
-    return RunQuery(m_ptrConnection, m_ptrParser, REQUEST_DELETE,
-                    FXString::Format("%s%lu", kSnapshotsPath, snapshotId), std::string(),
-                    NoReplyToRead, FX_CODE_LOCATION);
+    // No reply is read, so no parser is needed.
+    if (!m_ptrConnection) return MissingCollaboratorError(FX_CODE_LOCATION);
+    std::string reply;
+    const std::string path = FXString::Format("%s%lu", kSnapshotsPath, snapshotId);
+    CZuError error = m_ptrConnection->SendRequest(REQUEST_DELETE, path, std::string(), reply, true);
+    if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+    return CZuError::Success();
 } catch (...) {
     return ErrorFromException(FX_CODE_LOCATION);
 }

@@ -17,6 +17,7 @@
 #include "Cluster/ClusterFileSystemQueries.h"
 #include "Cluster/ClusterShares.h"
 #include "Cluster/ClusterSnapshotQueries.h"
+#include "tools/clusterctl/PageWalker.h"
 
 namespace {
 
@@ -89,23 +90,26 @@ Run FloorWalk(Fetcher& fetcher, std::string path, const char* marker) {
     return run;
 }
 
+// Reads every page with the walker clusterctl uses and counts the records.
+template <class Record, class FetchPage>
+Run CountEveryPage(FetchPage&& fetchPage) {
+    Run run;
+    pagewalk::PageCount count;
+    const CZuError error = pagewalk::WalkPages<Record>(
+        fetchPage, [](std::list<Record>&) { return CZuError::Success(); }, count);
+    if (error.IsError()) std::fprintf(stderr, "%s\n", error.ToString().c_str());
+    run.entries += count.entries;
+    return run;
+}
+
 Run LibraryDirectoryWalk(const boost::shared_ptr<Cluster::CConnection>& connection,
                          const std::string& path) {
     Cluster::CFileSystemQueries files(connection, boost::make_shared<Cluster::CParser>());
-    Run run;
-    std::string pageLink;
-    do {
-        std::list<Cluster::CDirectoryEntry> entries;
-        std::string nextLink;
-        const CZuError error = files.GetDirectoryEntries(path, entries, nextLink, 0, pageLink);
-        if (error.IsError()) {
-            std::fprintf(stderr, "%s\n", error.ToString().c_str());
-            break;
-        }
-        run.entries += entries.size();
-        pageLink = nextLink;
-    } while (!pageLink.empty());
-    return run;
+    return CountEveryPage<Cluster::CDirectoryEntry>(
+        [&](const std::string& pageLink, std::list<Cluster::CDirectoryEntry>& entries,
+            std::string& nextLink) {
+            return files.GetDirectoryEntries(path, entries, nextLink, 0, pageLink);
+        });
 }
 
 bool FindDiffSnapshots(Cluster::CSnapshotQueries& snapshots, uint64_t& base, uint64_t& target) {
@@ -119,20 +123,11 @@ bool FindDiffSnapshots(Cluster::CSnapshotQueries& snapshots, uint64_t& base, uin
 }
 
 Run LibraryDiffWalk(Cluster::CSnapshotQueries& snapshots, uint64_t base, uint64_t target) {
-    Run run;
-    std::string pageLink;
-    do {
-        std::list<Cluster::CSnapshotDiffInfo> changes;
-        std::string nextLink;
-        const CZuError error = snapshots.GetSnapshotDiff(base, target, changes, nextLink, pageLink);
-        if (error.IsError()) {
-            std::fprintf(stderr, "%s\n", error.ToString().c_str());
-            break;
-        }
-        run.entries += changes.size();
-        pageLink = nextLink;
-    } while (!pageLink.empty());
-    return run;
+    return CountEveryPage<Cluster::CSnapshotDiffInfo>(
+        [&](const std::string& pageLink, std::list<Cluster::CSnapshotDiffInfo>& changes,
+            std::string& nextLink) {
+            return snapshots.GetSnapshotDiff(base, target, changes, nextLink, pageLink);
+        });
 }
 
 template <class Work>

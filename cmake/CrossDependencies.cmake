@@ -18,6 +18,7 @@ endforeach()
 add_library(Boost::headers INTERFACE IMPORTED)
 set_target_properties(Boost::headers PROPERTIES
     INTERFACE_INCLUDE_DIRECTORIES ${cluster_header_links})
+# RapidJSON::RapidJSON is made from this directory as in a native build.
 set(RAPIDJSON_INCLUDE_DIR ${cluster_header_links})
 
 # GoogleTest is built from the sources Debian's libgtest-dev installs; no cross package exists.

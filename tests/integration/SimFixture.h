@@ -16,6 +16,7 @@
 #include "platform/TNLibCurl.h"
 #include "platform/ZuUtils.h"
 #include "tests/support/Recorders.h"
+#include "tests/support/Signatures.h"
 
 // Starts a simulator, trusts its certificate and installs recorders; restores the process
 // defaults afterwards.
@@ -73,11 +74,3 @@ class SimTest : public ::testing::Test {
     boost::shared_ptr<CLogWriterInterface> m_previousWriter;
     boost::shared_ptr<ISendEventInterface> m_previousSender;
 };
-
-// Signature texts of the connection's operations, as error trails carry them.
-constexpr const char* kConnectFunction =
-    "CZuError Cluster::CConnection::Connect(const string&, const string&, const string&)";
-constexpr const char* kSendRequestFunction =
-    "CZuError Cluster::CConnection::SendRequest(Cluster::RequestType, const string&, const "
-    "string&, std::string&, const std::vector<std::pair<std::__cxx11::basic_string<char>, "
-    "std::__cxx11::basic_string<char> > >&, bool)";

@@ -5,6 +5,7 @@
 
 #include "SimFixture.h"
 #include "platform/json_spirit/json_spirit.h"
+#include "tests/support/Signatures.h"
 
 using Cluster::CConnection;
 using Cluster::REQUEST_DELETE;
@@ -76,7 +77,8 @@ TEST_F(ConnectionTest, RejectedLoginRaisesEventWithDescriptionAndPushesConnect) 
     const CZuError error = connection->Connect(sim.BaseUrl(), "admin", "wrong-secret");
     ASSERT_TRUE(error.IsError());
     EXPECT_EQ(774u, error.GetCode());
-    EXPECT_EQ(std::vector<std::string>({kSendRequestFunction, kConnectFunction}), Trail(error));
+    EXPECT_EQ(std::vector<std::string>({signatures::kSendRequest, signatures::kConnect}),
+              Trail(error));
     EXPECT_EQ("ClusterConnection", error.GetLocations().at(0).file);
     EXPECT_EQ(0u, error.GetMessage().find("Error: API failed. operation [1]. URL[" + sim.BaseUrl() +
                                           "/v1/session/login]. Body [{\"password\":\"***\","
@@ -116,7 +118,8 @@ TEST_F(ConnectionTest, RejectionReasonIsTheDescriptionStringOrAuthenticationFail
         events->messages.clear();
         const CZuError error = connection->Connect(sim.BaseUrl(), "admin", "admin");
         ASSERT_TRUE(error.IsError()) << row.body;
-        EXPECT_EQ(std::vector<std::string>({kSendRequestFunction, kConnectFunction}), Trail(error));
+        EXPECT_EQ(std::vector<std::string>({signatures::kSendRequest, signatures::kConnect}),
+                  Trail(error));
         ASSERT_EQ(1u, events->messages.size()) << row.body;
         EXPECT_TRUE(Contains(events->messages[0], row.reason)) << events->messages[0];
     }
@@ -145,7 +148,7 @@ TEST_F(ConnectionTest, AcceptedReplyWithoutUsableTokenKeepsTheEarlierToken) {
         ASSERT_TRUE(error.IsError()) << row.body;
         EXPECT_EQ(774u, error.GetCode());
         EXPECT_EQ(row.message, error.GetMessage());
-        EXPECT_EQ(std::vector<std::string>({kConnectFunction}), Trail(error));
+        EXPECT_EQ(std::vector<std::string>({signatures::kConnect}), Trail(error));
         ASSERT_EQ(1u, events->messages.size());
         EXPECT_TRUE(Contains(events->messages[0], kNoTokenReason));
         std::string token;
@@ -162,9 +165,7 @@ TEST_F(ConnectionTest, EmptyTokenIsStoredAndThenReportedMissing) {
     EXPECT_EQ(774u, error.GetCode());
     EXPECT_EQ("Authorization Token is empty. Please make sure the connection is established first.",
               error.GetMessage());
-    EXPECT_EQ(std::vector<std::string>(
-                  {"CZuError Cluster::CConnection::GetAuthorizationToken(std::string&)"}),
-              Trail(error));
+    EXPECT_EQ(std::vector<std::string>({signatures::kGetAuthorizationToken}), Trail(error));
     EXPECT_EQ("untouched", token);
     std::string reply;
     sim.ClearJournal();
@@ -218,7 +219,7 @@ TEST_F(ConnectionTest, UnsupportedKindsSendNothingAndLeaveTheResponse) {
                                              "", reply, true);
     EXPECT_EQ(774u, error.GetCode());
     EXPECT_EQ("Unsupported Request Type", error.GetMessage());
-    EXPECT_EQ(std::vector<std::string>({kSendRequestFunction}), Trail(error));
+    EXPECT_EQ(std::vector<std::string>({signatures::kSendRequest}), Trail(error));
     error = connection->SendRequest(REQUEST_GET, "/v2/snapshots/", "", reply,
                                     {{"httpheader", "X-A: b"}}, true);
     EXPECT_EQ(50u, error.GetCode());
@@ -234,7 +235,7 @@ TEST_F(ConnectionTest, DebugLineOnlyAtLevelTwoOnSuccessWithPathNotUrl) {
     ASSERT_FALSE(connection->SendRequest(REQUEST_GET, "/v2/snapshots/", "", reply, true).IsError());
     ASSERT_EQ(1u, log->lines.size());
     EXPECT_EQ(2, log->levels[0]);
-    EXPECT_EQ(kSendRequestFunction, log->functions[0]);
+    EXPECT_EQ(signatures::kSendRequest, log->functions[0]);
     EXPECT_EQ("Http request URL [/v2/snapshots/], body [], response [" + reply + "]",
               log->lines[0]);
     ASSERT_FALSE(

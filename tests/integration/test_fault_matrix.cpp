@@ -12,6 +12,7 @@
 #include "Cluster/ClusterShares.h"
 #include "Cluster/ClusterSnapshotQueries.h"
 #include "SimFixture.h"
+#include "tests/support/Signatures.h"
 
 using namespace Cluster;
 using clustersim::Fault;
@@ -60,70 +61,42 @@ struct QueryRow {
 };
 
 const char kNoTokenReason[] = "Failed to find authentication token in response";
-const char kListFunction[] =
-    "CZuError "
-    "Cluster::CSnapshotQueries::ListSnapshots(std::__cxx11::list<Cluster::CSnapshotInfo>&)";
-const char kDiffFunction[] =
-    "CZuError Cluster::CSnapshotQueries::GetSnapshotDiff(uint64_t, uint64_t, "
-    "std::__cxx11::list<Cluster::CSnapshotDiffInfo>&, std::string&, std::string)";
-const char kDiffParser[] =
-    "CZuError Cluster::CParser::GetSnapshotDiffInformation(const string&, "
-    "std::__cxx11::list<Cluster::CSnapshotDiffInfo>&, std::string&)";
-const char kDirectoryFunction[] =
-    "CZuError Cluster::CFileSystemQueries::GetDirectoryEntries(const string&, "
-    "std::__cxx11::list<Cluster::CDirectoryEntry>&, std::string&, int, std::string)";
-const char kDirectoryParser[] =
-    "CZuError Cluster::CParser::GetDirectoryEntries(const string&, "
-    "std::__cxx11::list<Cluster::CDirectoryEntry>&, std::string&)";
 const char kHugeDirectoryMessage[] =
     "Unable to parse File Entry : {\"path\":\"/huge/f000000000000\",\"type\":\"FS_FILE_TYPE_FILE\"}"
     " due to key 'id' not found";
 
 const QueryRow kQueries[] = {
-    {Query::ListSnapshots, "ListSnapshots", "GET", 0, kListFunction,
-     "CZuError Cluster::CParser::GetSnapshotsInformation(const string&, "
-     "std::__cxx11::list<Cluster::CSnapshotInfo>&)",
+    {Query::ListSnapshots, "ListSnapshots", "GET", 0, signatures::kListSnapshots,
+     signatures::kGetSnapshotsInformation, "No entries section present in the JSON {\"files\":[ {",
+     "}}"},
+    {Query::CreateSnapshot, "CreateSnapshot", "POST", 1, signatures::kCreateSnapshot,
+     signatures::kGetSnapshotInformation, "Unable to parse snapshot entry {\"files\":[ {",
+     "}} due to key 'in_delete' not found"},
+    {Query::DeleteSnapshot, "DeleteSnapshot", "DELETE", 3, signatures::kDeleteSnapshot, "", "", ""},
+    {Query::DiffFirstPage, "DiffFirstPage", "GET", 0, signatures::kGetSnapshotDiff,
+     signatures::kGetSnapshotDiffInformation,
      "No entries section present in the JSON {\"files\":[ {", "}}"},
-    {Query::CreateSnapshot, "CreateSnapshot", "POST", 1,
-     "CZuError Cluster::CSnapshotQueries::CreateSnapshot(const string&, uint64_t, "
-     "Cluster::CSnapshotInfo&, std::string)",
-     "CZuError Cluster::CParser::GetSnapshotInformation(const string&, Cluster::CSnapshotInfo&)",
-     "Unable to parse snapshot entry {\"files\":[ {", "}} due to key 'in_delete' not found"},
-    {Query::DeleteSnapshot, "DeleteSnapshot", "DELETE", 3,
-     "CZuError Cluster::CSnapshotQueries::DeleteSnapshot(uint64_t)", "", "", ""},
-    {Query::DiffFirstPage, "DiffFirstPage", "GET", 0, kDiffFunction, kDiffParser,
+    {Query::DiffLaterPage, "DiffLaterPage", "GET", 0, signatures::kGetSnapshotDiff,
+     signatures::kGetSnapshotDiffInformation,
      "No entries section present in the JSON {\"files\":[ {", "}}"},
-    {Query::DiffLaterPage, "DiffLaterPage", "GET", 0, kDiffFunction, kDiffParser,
-     "No entries section present in the JSON {\"files\":[ {", "}}"},
-    {Query::SmbShares, "SmbShares", "GET", 0,
-     "CZuError Cluster::CShares::GetSMBShares(std::__cxx11::list<Cluster::CSMBShareEntry>&)",
-     "CZuError Cluster::CParser::GetSMBSharesInformation(const string&, "
-     "std::__cxx11::list<Cluster::CSMBShareEntry>&)",
-     "Cannot get JSON object from {\"files\":[ {", "}}"},
-    {Query::SmbShare, "SmbShare", "GET", 0,
-     "CZuError Cluster::CShares::GetSMBShare(uint64_t, Cluster::CSMBShareEntry&)",
-     "CZuError Cluster::CParser::GetSMBShareInformation(const string&, Cluster::CSMBShareEntry&)",
-     "Unable to SMB share entry {\"files\":[ {", "}} due to key 'read_only' not found"},
-    {Query::NfsExports, "NfsExports", "GET", 0,
-     "CZuError Cluster::CShares::GetNFSExports(std::__cxx11::list<Cluster::CNFSExportEntry>&)",
-     "CZuError Cluster::CParser::GetNFSExportsInformation(const string&, "
-     "std::__cxx11::list<Cluster::CNFSExportEntry>&)",
-     "Cannot get JSON object from {\"files\":[ {", "}}"},
-    {Query::NfsExport, "NfsExport", "GET", 0,
-     "CZuError Cluster::CShares::GetNFSExport(uint64_t, Cluster::CNFSExportEntry&)",
-     "CZuError Cluster::CParser::GetNFSExportInformation(const string&, Cluster::CNFSExportEntry&)",
-     "Unable to parse NFS export entry {\"files\":[ {", "}} due to key 'description' not found"},
-    {Query::DirectoryFirstPage, "DirectoryFirstPage", "GET", 0, kDirectoryFunction,
-     kDirectoryParser, kHugeDirectoryMessage, ""},
-    {Query::DirectoryLaterPage, "DirectoryLaterPage", "GET", 0, kDirectoryFunction,
-     kDirectoryParser, kHugeDirectoryMessage, ""},
-    {Query::FileAttributes, "FileAttributes", "GET", 0,
-     "CZuError Cluster::CFileSystemQueries::GetFileAttributes(const string&, "
-     "Cluster::CFileAttributeInfo&, int)",
-     "CZuError Cluster::CParser::GetFileAttributesInfo(const string&, "
-     "Cluster::CFileAttributeInfo&)",
-     "Unable to parse File Attribute Info : {\"files\":[ {", "}} due to key 'path' not found"},
-    {Query::Login, "Login", "POST", 1, kConnectFunction, kConnectFunction,
+    {Query::SmbShares, "SmbShares", "GET", 0, signatures::kGetSMBShares,
+     signatures::kGetSMBSharesInformation, "Cannot get JSON object from {\"files\":[ {", "}}"},
+    {Query::SmbShare, "SmbShare", "GET", 0, signatures::kGetSMBShare,
+     signatures::kGetSMBShareInformation, "Unable to SMB share entry {\"files\":[ {",
+     "}} due to key 'read_only' not found"},
+    {Query::NfsExports, "NfsExports", "GET", 0, signatures::kGetNFSExports,
+     signatures::kGetNFSExportsInformation, "Cannot get JSON object from {\"files\":[ {", "}}"},
+    {Query::NfsExport, "NfsExport", "GET", 0, signatures::kGetNFSExport,
+     signatures::kGetNFSExportInformation, "Unable to parse NFS export entry {\"files\":[ {",
+     "}} due to key 'description' not found"},
+    {Query::DirectoryFirstPage, "DirectoryFirstPage", "GET", 0, signatures::kGetDirectoryEntries,
+     signatures::kGetDirectoryEntriesParser, kHugeDirectoryMessage, ""},
+    {Query::DirectoryLaterPage, "DirectoryLaterPage", "GET", 0, signatures::kGetDirectoryEntries,
+     signatures::kGetDirectoryEntriesParser, kHugeDirectoryMessage, ""},
+    {Query::FileAttributes, "FileAttributes", "GET", 0, signatures::kGetFileAttributes,
+     signatures::kGetFileAttributesInfo, "Unable to parse File Attribute Info : {\"files\":[ {",
+     "}} due to key 'path' not found"},
+    {Query::Login, "Login", "POST", 1, signatures::kConnect, signatures::kConnect,
      "No Authorization Token found", ""},
 };
 
@@ -167,7 +140,6 @@ const auto kRefusedBound = std::chrono::seconds(5);
 std::string LoginBody(const std::string& password) {
     return "{\"password\":\"" + password + "\",\"username\":\"admin\"}";
 }
-
 
 // The start and end of a text that may be huge, for failure output.
 std::string Excerpt(const std::string& text) {
@@ -592,14 +564,14 @@ class FaultMatrixTest : public SimTest, public ::testing::WithParamInterface<Row
             } else {
                 EXPECT_EQ(start + reply + "]", message);
             }
-            trail = {kSendRequestFunction, query.function};
+            trail = {signatures::kSendRequest, query.function};
         } else if (query.query == Query::Login) {
             EXPECT_EQ(
                 failure.failure == Failure::HugeReply
                     ? std::string(query.hugeStart)
                     : "Exception getting value [bearer-token] - [value is null, not an object]",
                 message);
-            trail = {kConnectFunction};
+            trail = {signatures::kConnect};
         } else if (failure.failure == Failure::HugeReply) {
             // Only the start of the reply is quoted, then its full size.
             EXPECT_LT(message.size(), 70u * 1024);

@@ -8,21 +8,13 @@
 #include "Cluster/ClusterShares.h"
 #include "Cluster/ClusterSnapshotQueries.h"
 #include "SimFixture.h"
+#include "tests/support/Signatures.h"
+#include "tools/clusterctl/PageWalker.h"
 
 using namespace Cluster;
 using clustersim::Fault;
 
 namespace {
-
-const char kListSnapshotsFunction[] =
-    "CZuError "
-    "Cluster::CSnapshotQueries::ListSnapshots(std::__cxx11::list<Cluster::CSnapshotInfo>&)";
-const char kGetSnapshotDiffFunction[] =
-    "CZuError Cluster::CSnapshotQueries::GetSnapshotDiff(uint64_t, uint64_t, "
-    "std::__cxx11::list<Cluster::CSnapshotDiffInfo>&, std::string&, std::string)";
-const char kGetDirectoryEntriesFunction[] =
-    "CZuError Cluster::CFileSystemQueries::GetDirectoryEntries(const string&, "
-    "std::__cxx11::list<Cluster::CDirectoryEntry>&, std::string&, int, std::string)";
 
 Fault Answer(const std::string& method, const std::string& prefix, int status,
              const std::string& body, int remaining = -1) {
@@ -48,24 +40,26 @@ class QueryTest : public SimTest {
 
     std::string LastTarget() { return sim.Journal().back().target; }
 
-    // Every page of a directory, feeding each link back; the targets requested go to `targets`.
+    // Every page of a directory, read by the walker clusterctl uses; the targets requested go
+    // to `targets`.
     std::vector<CDirectoryEntry> WalkDirectory(const std::string& path, int snapshotId,
                                                std::vector<std::string>* targets = nullptr) {
         std::vector<CDirectoryEntry> all;
-        std::string pageLink;
-        std::set<std::string> seenLinks;
-        do {
-            std::list<CDirectoryEntry> page;
-            std::string nextLink;
-            const CZuError error =
-                files->GetDirectoryEntries(path, page, nextLink, snapshotId, pageLink);
-            EXPECT_FALSE(error.IsError()) << error.ToString();
-            if (error.IsError()) break;
-            if (targets != nullptr) targets->push_back(LastTarget());
-            all.insert(all.end(), page.begin(), page.end());
-            EXPECT_TRUE(seenLinks.insert(nextLink).second) << "repeated link " << nextLink;
-            pageLink = nextLink;
-        } while (!pageLink.empty());
+        pagewalk::PageCount count;
+        const CZuError error = pagewalk::WalkPages<CDirectoryEntry>(
+            [&](const std::string& pageLink, std::list<CDirectoryEntry>& page,
+                std::string& nextLink) {
+                CZuError read =
+                    files->GetDirectoryEntries(path, page, nextLink, snapshotId, pageLink);
+                if (!read.IsError() && targets != nullptr) targets->push_back(LastTarget());
+                return read;
+            },
+            [&all](std::list<CDirectoryEntry>& page) {
+                all.insert(all.end(), page.begin(), page.end());
+                return CZuError::Success();
+            },
+            count);
+        EXPECT_FALSE(error.IsError()) << error.ToString();
         return all;
     }
 
@@ -114,10 +108,7 @@ TEST_F(QueryTest, CreationBodyCarriesTextsUnchangedAndTheFullSourceId) {
     const CZuError error =
         snapshots->CreateSnapshot("caf\xC3\xA9 \"q\"", largest, created, "soon-ish");
     EXPECT_TRUE(error.IsError());  // the cluster knows no such source
-    EXPECT_EQ(std::vector<std::string>(
-                  {kSendRequestFunction,
-                   "CZuError Cluster::CSnapshotQueries::CreateSnapshot(const string&, uint64_t, "
-                   "Cluster::CSnapshotInfo&, std::string)"}),
+    EXPECT_EQ(std::vector<std::string>({signatures::kSendRequest, signatures::kCreateSnapshot}),
               Trail(error));
     EXPECT_EQ(
         "{\"expiration\":\"soon-ish\",\"name\":\"caf\xC3\xA9 \\\"q\\\"\","
@@ -146,18 +137,22 @@ TEST_F(QueryTest, DiffIsWalkedPageByPageIntoOneList) {
     const uint64_t target = sim.TakeSnapshot("target", "/proj");
 
     std::list<CSnapshotDiffInfo> changes;
-    std::string nextLink = "stale";
-    std::string pageLink;
     std::vector<std::string> targets;
-    int pages = 0;
-    do {
-        const CZuError error =
-            snapshots->GetSnapshotDiff(base, target, changes, nextLink, pageLink);
-        ASSERT_FALSE(error.IsError()) << error.ToString();
-        targets.push_back(LastTarget());
-        ASSERT_LT(++pages, 20) << "the walk does not end";
-        pageLink = nextLink;
-    } while (!pageLink.empty());
+    pagewalk::PageCount count;
+    const CZuError error = pagewalk::WalkPages<CSnapshotDiffInfo>(
+        [&](const std::string& pageLink, std::list<CSnapshotDiffInfo>& page,
+            std::string& nextLink) {
+            nextLink = "stale";  // a page must overwrite it
+            CZuError read = snapshots->GetSnapshotDiff(base, target, page, nextLink, pageLink);
+            targets.push_back(LastTarget());
+            return read;
+        },
+        [&changes](std::list<CSnapshotDiffInfo>& page) {
+            changes.splice(changes.end(), page);
+            return CZuError::Success();
+        },
+        count);
+    ASSERT_FALSE(error.IsError()) << error.ToString();
 
     EXPECT_EQ("/v2/snapshots/" + std::to_string(target) + "/changes-since/" + std::to_string(base),
               targets.front());
@@ -192,14 +187,14 @@ TEST_F(QueryTest, FailedRequestLeavesListAndLinkUntouched) {
     std::list<CSnapshotInfo> listed(2);
     sim.AddFault(Answer("GET", "/v2/snapshots/", 500, "{\"description\":\"busy\"}"));
     const CZuError error = snapshots->ListSnapshots(listed);
-    EXPECT_EQ(std::vector<std::string>({kSendRequestFunction, kListSnapshotsFunction}),
+    EXPECT_EQ(std::vector<std::string>({signatures::kSendRequest, signatures::kListSnapshots}),
               Trail(error));
     EXPECT_EQ(2u, listed.size());
 
     std::list<CSnapshotDiffInfo> changes(1);
     std::string nextLink = "previous";
     const CZuError diffError = snapshots->GetSnapshotDiff(1, 2, changes, nextLink, "");
-    EXPECT_EQ(std::vector<std::string>({kSendRequestFunction, kGetSnapshotDiffFunction}),
+    EXPECT_EQ(std::vector<std::string>({signatures::kSendRequest, signatures::kGetSnapshotDiff}),
               Trail(diffError));
     EXPECT_EQ(1u, changes.size());
     EXPECT_EQ("previous", nextLink);
@@ -215,12 +210,8 @@ TEST_F(QueryTest, ParseFailureCarriesEveryLayer) {
     const CZuError error = snapshots->ListSnapshots(listed);
     EXPECT_EQ("Cannot retrieve time from the string : yesterday", error.GetMessage());
     EXPECT_EQ(std::vector<std::string>(
-                  {"CZuError ConvertStringToTimeStamp(const string&, time_t&)",
-                   "CZuError Cluster::CParser::GetSnapshotInformation(const string&, "
-                   "Cluster::CSnapshotInfo&)",
-                   "CZuError Cluster::CParser::GetSnapshotsInformation(const string&, "
-                   "std::__cxx11::list<Cluster::CSnapshotInfo>&)",
-                   kListSnapshotsFunction}),
+                  {signatures::kConvertStringToTimeStamp, signatures::kGetSnapshotInformation,
+                   signatures::kGetSnapshotsInformation, signatures::kListSnapshots}),
               Trail(error));
     EXPECT_TRUE(listed.empty());
 }
@@ -291,8 +282,9 @@ TEST_F(QueryTest, ListingRequestPathsAndTheEmptiedList) {
     EXPECT_EQ("/v1/files/%2Fdir%2Fsub/entries/?snapshot=5", LastTarget());
     EXPECT_TRUE(entries.empty());
     EXPECT_EQ("previous", nextLink);
-    EXPECT_EQ(std::vector<std::string>({kSendRequestFunction, kGetDirectoryEntriesFunction}),
-              Trail(missing));
+    EXPECT_EQ(
+        std::vector<std::string>({signatures::kSendRequest, signatures::kGetDirectoryEntries}),
+        Trail(missing));
 
     files->GetDirectoryEntries("/dir/sub", entries, nextLink, -1, "");
     EXPECT_EQ("/v1/files/%2Fdir%2Fsub/entries/?snapshot=-1", LastTarget());
@@ -302,11 +294,9 @@ TEST_F(QueryTest, ListingRequestPathsAndTheEmptiedList) {
     const CZuError invalid = files->GetDirectoryEntries("", entries, nextLink, 0, "");
     EXPECT_EQ(87u, invalid.GetCode());
     EXPECT_EQ("Invalid Path ", invalid.GetMessage());
-    EXPECT_EQ(
-        std::vector<std::string>(
-            {"CZuError Cluster::CParser::ConvertPathToURLEncoding(const string&, std::string&)",
-             kGetDirectoryEntriesFunction}),
-        Trail(invalid));
+    EXPECT_EQ(std::vector<std::string>(
+                  {signatures::kConvertPathToURLEncoding, signatures::kGetDirectoryEntries}),
+              Trail(invalid));
     EXPECT_TRUE(entries.empty());
     EXPECT_EQ(sent, sim.Journal().size());
 
@@ -377,9 +367,7 @@ TEST_F(QueryTest, UnknownShareIdsAreRequestedInFullDecimal) {
     CNFSExportEntry nfsExport;
     EXPECT_TRUE(shares->GetNFSExport(0, nfsExport).IsError());
     EXPECT_EQ("/v2/nfs/exports/0", LastTarget());
-    EXPECT_EQ(std::vector<std::string>(
-                  {kSendRequestFunction,
-                   "CZuError Cluster::CShares::GetNFSExport(uint64_t, Cluster::CNFSExportEntry&)"}),
+    EXPECT_EQ(std::vector<std::string>({signatures::kSendRequest, signatures::kGetNFSExport}),
               Trail(shares->GetNFSExport(0, nfsExport)));
 }
 
@@ -392,14 +380,10 @@ TEST_F(QueryTest, BadShareElementCarriesThreeLocationsAndKeepsEarlierShares) {
                "\"id\":\"1\",\"default_file_create_mode\":\"0644\"},{\"read_only\":true}]"));
     std::list<CSMBShareEntry> smb;
     const CZuError error = shares->GetSMBShares(smb);
-    EXPECT_EQ(std::vector<std::string>(
-                  {"CZuError Cluster::CParser::GetSMBShareInformation(const string&, "
-                   "Cluster::CSMBShareEntry&)",
-                   "CZuError Cluster::CParser::GetSMBSharesInformation(const string&, "
-                   "std::__cxx11::list<Cluster::CSMBShareEntry>&)",
-                   "CZuError "
-                   "Cluster::CShares::GetSMBShares(std::__cxx11::list<Cluster::CSMBShareEntry>&)"}),
-              Trail(error));
+    EXPECT_EQ(
+        std::vector<std::string>({signatures::kGetSMBShareInformation,
+                                  signatures::kGetSMBSharesInformation, signatures::kGetSMBShares}),
+        Trail(error));
     EXPECT_EQ("Unable to SMB share entry {\"read_only\":true} due to key 'description' not found",
               error.GetMessage());
     ASSERT_EQ(1u, smb.size());

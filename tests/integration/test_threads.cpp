@@ -15,6 +15,7 @@
 #include "Cluster/ClusterFileSystemQueries.h"
 #include "Cluster/ClusterSnapshotQueries.h"
 #include "SimFixture.h"
+#include "tools/clusterctl/PageWalker.h"
 
 using namespace Cluster;
 
@@ -36,23 +37,23 @@ std::string WithoutTrailingSlash(std::string path) {
 // Every file below `directory`, directory by directory and page by page.
 CZuError Walk(CFileSystemQueries& files, const std::string& directory, int snapshotId,
               Files& found) {
-    std::string pageLink;
-    do {
-        std::list<CDirectoryEntry> page;
-        std::string nextLink;
-        CZuError error = files.GetDirectoryEntries(directory, page, nextLink, snapshotId, pageLink);
-        if (error.IsError()) return error;
-        for (const CDirectoryEntry& entry : page) {
-            if (!entry.isDirectory) {
-                found[entry.path] = entry.size;
-                continue;
+    pagewalk::PageCount count;
+    return pagewalk::WalkPages<CDirectoryEntry>(
+        [&](const std::string& pageLink, std::list<CDirectoryEntry>& page, std::string& nextLink) {
+            return files.GetDirectoryEntries(directory, page, nextLink, snapshotId, pageLink);
+        },
+        [&](std::list<CDirectoryEntry>& page) {
+            for (const CDirectoryEntry& entry : page) {
+                if (!entry.isDirectory) {
+                    found[entry.path] = entry.size;
+                    continue;
+                }
+                CZuError error = Walk(files, WithoutTrailingSlash(entry.path), snapshotId, found);
+                if (error.IsError()) return error;
             }
-            error = Walk(files, WithoutTrailingSlash(entry.path), snapshotId, found);
-            if (error.IsError()) return error;
-        }
-        pageLink = nextLink;
-    } while (!pageLink.empty());
-    return CZuError::Success();
+            return CZuError::Success();
+        },
+        count);
 }
 
 CZuError ListSnapshots(CSnapshotQueries& snapshots, SnapshotList& listed) {

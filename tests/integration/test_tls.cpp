@@ -162,7 +162,8 @@ class TlsTest : public SimTest {
         EXPECT_EQ("Error: API failed. operation [1]. URL[" + url + "/v1/session/login]. Body [" +
                       kMaskedLoginBody + "] Response []",
                   error.GetMessage());
-        EXPECT_EQ(std::vector<std::string>({kSendRequestFunction, kConnectFunction}), Trail(error));
+        EXPECT_EQ(std::vector<std::string>({signatures::kSendRequest, signatures::kConnect}),
+                  Trail(error));
         EXPECT_TRUE(server.Journal().empty());
         EXPECT_EQ(1u, events->codes.size());
     }

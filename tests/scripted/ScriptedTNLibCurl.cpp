@@ -1,12 +1,12 @@
-// TNLibCurl as platform/TNLibCurl.h declares it, answering from the script in
-// ScriptedTNLibCurl.h. Success, reply and status follow the real client: true only for a 2xx
-// answer, and the body of the last answer stays readable after a failure.
+// The client's transfer answering from the script in ScriptedTNLibCurl.h; the client itself
+// (platform/TNLibCurl.cpp) is the real one. Success follows the real transfer: true only for a
+// 2xx answer that no limit cut short.
 #include "tests/scripted/ScriptedTNLibCurl.h"
 
 #include <deque>
 #include <mutex>
 
-#include "platform/TNLibCurl.h"
+#include "platform/TNLibCurlTransfer.h"
 
 namespace scripted {
 namespace {
@@ -21,7 +21,6 @@ struct Script {
     std::mutex mutex;
     std::deque<Reply> replies;
     std::vector<Request> requests;
-    TNLibCurl::Defaults defaults;
 };
 
 Script& TheScript() {
@@ -91,117 +90,49 @@ void Reset() {
 
 }  // namespace scripted
 
-struct TNLibCurl::Impl {
-    bool initialised = false;
-    bool verifyPeer = true;
-    bool verifyHost = true;
-    std::string defaultHeader;
-    std::vector<std::string> headerLines;
-    std::string body;
-    bool answered = false;
-    long status = 0;
-    std::string errorText;
-    std::string limitText;
+namespace {
 
-    std::vector<std::string> Headers() const {
-        std::vector<std::string> headers;
-        if (!defaultHeader.empty()) headers.push_back(defaultHeader);
-        headers.insert(headers.end(), headerLines.begin(), headerLines.end());
-        return headers;
+// Answers from the script instead of a network.
+class ScriptedTransfer : public tnlibcurl::Transfer {
+  public:
+    // The library always collects replies itself; a write callback is refused, not faked.
+    bool Init(TNLibCurlWriteCallback callback, TNLibCurl*) override { return callback == nullptr; }
+
+    bool Perform(const tnlibcurl::Request& sent, tnlibcurl::Reply& reply) override {
+        scripted::Request request;
+        request.method = scripted::MethodName(sent.type);
+        request.url = sent.url;
+        if (sent.body != nullptr) {
+            request.body.assign(static_cast<const char*>(sent.body), sent.length);
+        }
+        request.headers = sent.headers;
+        request.verifyPeer = sent.verifyPeer;
+        request.verifyHost = sent.verifyHost;
+        request.followRedirects = sent.followRedirects;
+        request.viaProxy = sent.proxy != nullptr;
+
+        scripted::Reply queued;
+        if (!scripted::Exchange(request, queued) || queued.status == 0) {
+            reply.errorText = "no answer";
+            return false;
+        }
+        reply.answered = true;
+        reply.status = queued.status;
+        reply.body = std::move(queued.body);
+        if (!queued.limitText.empty()) {
+            reply.limitText = queued.limitText;
+            return false;
+        }
+        return reply.status >= 200 && reply.status < 300;
     }
 };
 
-void TNLibCurl::SetDefaults(const Defaults& defaults) {
-    scripted::Script& script = scripted::TheScript();
-    std::lock_guard<std::mutex> lock(script.mutex);
-    script.defaults = defaults;
+}  // namespace
+
+namespace tnlibcurl {
+
+std::unique_ptr<Transfer> MakeTransfer() {
+    return std::unique_ptr<Transfer>(new ScriptedTransfer);
 }
 
-TNLibCurl::Defaults TNLibCurl::GetDefaults() {
-    scripted::Script& script = scripted::TheScript();
-    std::lock_guard<std::mutex> lock(script.mutex);
-    return script.defaults;
-}
-
-TNLibCurl::TNLibCurl() : m_impl(new Impl) {}
-
-TNLibCurl::~TNLibCurl() = default;
-
-// The library always collects replies itself; a write callback is refused rather than faked.
-bool TNLibCurl::TNLibCurlInit(const char* defaultHeader, bool verifyPeer, bool verifyHost,
-                              TNLibCurlWriteCallback callback) {
-    if (callback != nullptr) return false;
-    m_impl->defaultHeader = defaultHeader != nullptr ? defaultHeader : "";
-    m_impl->verifyPeer = verifyPeer;
-    m_impl->verifyHost = verifyHost;
-    m_impl->initialised = true;
-    return true;
-}
-
-void TNLibCurl::TNLibCurlFreeHttpHeaderList() {
-    m_impl->headerLines.clear();
-}
-
-bool TNLibCurl::TNLibCurlAppendHeader(_http_hdr_type_ type, const char* line) {
-    if (type != HTTP_HDR_HTTPHEADER || line == nullptr) return false;
-    m_impl->headerLines.emplace_back(line);
-    return true;
-}
-
-bool TNLibCurl::TNLibCurlSendHttpReq(_http_req_type_ type, const char* url, const void* body,
-                                     unsigned long length, bool followRedirects,
-                                     const char* proxy) {
-    Impl& impl = *m_impl;
-    impl.body.clear();
-    impl.answered = false;
-    impl.status = 0;
-    impl.errorText.clear();
-    impl.limitText.clear();
-    const char* method = scripted::MethodName(type);
-    if (!impl.initialised || url == nullptr || method == nullptr) return false;
-
-    scripted::Request request;
-    request.method = method;
-    request.url = url;
-    if (body != nullptr) request.body.assign(static_cast<const char*>(body), length);
-    request.headers = impl.Headers();
-    request.verifyPeer = impl.verifyPeer;
-    request.verifyHost = impl.verifyHost;
-    request.followRedirects = followRedirects;
-    request.viaProxy = proxy != nullptr;
-
-    scripted::Reply reply;
-    if (!scripted::Exchange(request, reply) || reply.status == 0) {
-        impl.errorText = "no answer";
-        return false;
-    }
-    impl.answered = true;
-    impl.status = reply.status;
-    impl.body = std::move(reply.body);
-    if (!reply.limitText.empty()) {
-        impl.limitText = reply.limitText;
-        impl.errorText = reply.limitText;
-        return false;
-    }
-    return impl.status >= 200 && impl.status < 300;
-}
-
-const char* TNLibCurl::GetHttpResponse(unsigned long& length, bool nullIfEmpty) {
-    const Impl& impl = *m_impl;
-    length = impl.body.size();
-    if (!impl.answered && impl.body.empty()) return nullptr;
-    if (nullIfEmpty && impl.body.empty()) return nullptr;
-    return impl.body.c_str();
-}
-
-long TNLibCurl::GetLastHttpStatus() const {
-    return m_impl->status;
-}
-
-std::string TNLibCurl::GetLastErrorText() const {
-    return m_impl->errorText;
-}
-
-std::string TNLibCurl::GetLastLimitText() const {
-    return m_impl->limitText;
-}
+}  // namespace tnlibcurl

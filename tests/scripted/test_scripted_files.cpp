@@ -126,14 +126,14 @@ TEST_F(ScriptedFilesTest, APathWithoutASeparatorIsRefusedBeforeAnyRequest) {
 TEST_F(ScriptedFilesTest, ABadTimeFailsTheListingAndKeepsTheLink) {
     scripted::Queue(
         200, R"({"files":[)" +
-                 EntryText("/a", "FS_FILE_TYPE_FILE", "1", "0644", "1", "2106-02-30T06:28:16Z") +
+                 EntryText("/a", "FS_FILE_TYPE_FILE", "1", "0644", "1", "2106-02-32T06:28:16Z") +
                  R"(],"paging":{"next":"/more"}})");
     std::list<CDirectoryEntry> page;
     std::string nextLink = "kept";
     const CZuError error = files.GetDirectoryEntries("/a", page, nextLink, 0, "");
     ASSERT_TRUE(error.IsError());
     EXPECT_EQ(774u, error.GetCode());
-    EXPECT_EQ("Cannot retrieve time from the string : 2106-02-30T06:28:16Z", error.GetMessage());
+    EXPECT_EQ("Cannot retrieve time from the string : 2106-02-32T06:28:16Z", error.GetMessage());
     EXPECT_EQ("kept", nextLink);
     OnlyRequest();
 }

@@ -148,6 +148,37 @@ TEST_F(ScriptedSnapshotTest, DiffIsReadPageByPageFollowingTheLink) {
     EXPECT_FALSE(change->isDirectory);
 }
 
+TEST_F(ScriptedSnapshotTest, DeletionNeedsAConnectionButNoParser) {
+    CSnapshotQueries withoutParser(connection, boost::shared_ptr<Cluster::CParser>());
+    scripted::Queue(200, "");
+    const CZuError deleted = withoutParser.DeleteSnapshot(kAbove32Bits);
+    EXPECT_FALSE(deleted.IsError()) << deleted.ToString();
+    const scripted::Request deletion = OnlyRequest();
+    EXPECT_EQ("DELETE", deletion.method);
+    EXPECT_EQ(std::string(kBaseUrl) + "/v2/snapshots/4294967301", deletion.url);
+    EXPECT_EQ(std::vector<std::string>({kContentType, kBearer}), deletion.headers);
+
+    // The cluster's refusal still comes back through this operation.
+    scripted::Queue(409, R"({"description":"snapshot is locked"})");
+    const CZuError refused = withoutParser.DeleteSnapshot(7);
+    ASSERT_TRUE(refused.IsError());
+    ASSERT_EQ(2u, refused.GetLocations().size());
+    EXPECT_NE(std::string::npos, refused.GetLocations().back().function.find("DeleteSnapshot"));
+    OnlyRequest();
+
+    // Reading queries still need the parser; nothing at all works without a connection.
+    std::list<CSnapshotInfo> listed;
+    const CZuError unread = withoutParser.ListSnapshots(listed);
+    EXPECT_EQ("The query object was built without a connection or parser", unread.GetMessage());
+    const CZuError unsent = CSnapshotQueries(nullptr, parser).DeleteSnapshot(7);
+    ASSERT_TRUE(unsent.IsError());
+    EXPECT_EQ(774u, unsent.GetCode());
+    EXPECT_EQ("The query object was built without a connection or parser", unsent.GetMessage());
+    ASSERT_EQ(1u, unsent.GetLocations().size());
+    EXPECT_NE(std::string::npos, unsent.GetLocations().front().function.find("DeleteSnapshot"));
+    EXPECT_TRUE(scripted::TakeRequests().empty());
+}
+
 TEST_F(ScriptedSnapshotTest, RefusedListingLeavesTheListAsItWas) {
     scripted::Queue(500, R"({"description":"internal"})");
     std::list<CSnapshotInfo> listed(1);

@@ -9,37 +9,13 @@
 #include <vector>
 
 #include "platform/ZuUtils.h"
+#include "tests/support/Signatures.h"
 
 namespace parser_test {
 
-// The function texts that code locations carry; callers match them letter for letter.
-constexpr const char* kTimeFunction = "CZuError ConvertStringToTimeStamp(const string&, time_t&)";
-constexpr const char* kPathFunction =
-    "CZuError Cluster::CParser::ConvertPathToURLEncoding(const string&, std::string&)";
-constexpr const char* kSnapshotFunction =
-    "CZuError Cluster::CParser::GetSnapshotInformation(const string&, Cluster::CSnapshotInfo&)";
-constexpr const char* kSnapshotsFunction =
-    "CZuError Cluster::CParser::GetSnapshotsInformation(const string&, "
-    "std::__cxx11::list<Cluster::CSnapshotInfo>&)";
-constexpr const char* kSnapshotDiffFunction =
-    "CZuError Cluster::CParser::GetSnapshotDiffInformation(const string&, "
-    "std::__cxx11::list<Cluster::CSnapshotDiffInfo>&, std::string&)";
-constexpr const char* kSmbShareFunction =
-    "CZuError Cluster::CParser::GetSMBShareInformation(const string&, Cluster::CSMBShareEntry&)";
-constexpr const char* kSmbSharesFunction =
-    "CZuError Cluster::CParser::GetSMBSharesInformation(const string&, "
-    "std::__cxx11::list<Cluster::CSMBShareEntry>&)";
-constexpr const char* kNfsExportFunction =
-    "CZuError Cluster::CParser::GetNFSExportInformation(const string&, Cluster::CNFSExportEntry&)";
-constexpr const char* kNfsExportsFunction =
-    "CZuError Cluster::CParser::GetNFSExportsInformation(const string&, "
-    "std::__cxx11::list<Cluster::CNFSExportEntry>&)";
-constexpr const char* kDirectoryEntriesFunction =
-    "CZuError Cluster::CParser::GetDirectoryEntries(const string&, "
-    "std::__cxx11::list<Cluster::CDirectoryEntry>&, std::string&)";
-constexpr const char* kFileAttributesFunction =
-    "CZuError Cluster::CParser::GetFileAttributesInfo(const string&, "
-    "Cluster::CFileAttributeInfo&)";
+// Short names for the trail texts the conversion tests match.
+constexpr const char* kTimeFunction = signatures::kConvertStringToTimeStamp;
+constexpr const char* kPathFunction = signatures::kConvertPathToURLEncoding;
 
 // Every location of this library is made in the parser's source file.
 constexpr const char* kParserFile = "ClusterParser";

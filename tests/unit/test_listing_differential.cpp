@@ -1,7 +1,8 @@
 // The listing parsers read a light, one-pass form of each reply. This test holds them against
 // the straightforward value-tree reading (whole reply into the tree, each element written back
 // to text and read again, every key through the JSON wrapper): on thousands of generated
-// replies, good and damaged, both must give the same records, link, code and message.
+// replies, good and damaged, with blanks or stray bytes after them, both must give the same
+// records, link, code and message.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -36,9 +37,10 @@ std::ostream& operator<<(std::ostream& out, const Outcome& outcome) {
     return out;
 }
 
+// A message is formatted as C text: it ends at the first NUL of what it quotes.
 Outcome Failure(const std::string& message, Outcome outcome) {
     outcome.code = 774;
-    outcome.message = message;
+    outcome.message = message.c_str();
     return outcome;
 }
 
@@ -59,6 +61,18 @@ std::string Describe(const CSnapshotInfo& s) {
     return std::to_string(s.inDelete) + "|" + s.name + "|" + std::to_string(s.timestamp) + "|" +
            std::to_string(s.sourceFileId) + "|" + std::to_string(s.createdByPolicy) + "|" +
            s.expiration + "|" + s.directoryName + "|" + std::to_string(s.id);
+}
+
+std::string Describe(const CSMBShareEntry& s) {
+    return std::to_string(s.readOnly) + "|" + s.description + "|" + s.shareName + "|" +
+           s.defaultDirectoryCreateMode + "|" + s.fsPath + "|" +
+           std::to_string(s.allowGuestAccess) + "|" +
+           std::to_string(s.accessBasedEnumerationEnabled) + "|" + std::to_string(s.id) + "|" +
+           s.defaultFileCreateMode;
+}
+
+std::string Describe(const CNFSExportEntry& e) {
+    return e.description + "|" + std::to_string(e.id) + "|" + e.fsPath + "|" + e.exportPath;
 }
 
 template <class Record>
@@ -150,29 +164,71 @@ Outcome TreePage(const std::string& reply, const char* arrayKey, const char* noA
     return outcome;
 }
 
-Outcome TreeSnapshots(const std::string& reply) {
-    Outcome outcome;
+uint64_t TreeTextNumber(const mObject& object, const char* key) {
+    return std::strtoull(TnJson::GetStringValue(object, key).c_str(), nullptr, 0);
+}
+
+std::string TreeShare(const std::string& elementText, CSMBShareEntry& share) {
     mObject object;
-    if (!TnJson::Unserialize(reply, object))
-        return Failure("Cannot get JSON object from " + reply, outcome);
+    TnJson::Unserialize(elementText, object);
+    share.readOnly = TnJson::GetBoolValue(object, "read_only");
+    share.description = TnJson::GetStringValue(object, "description");
+    share.shareName = TnJson::GetStringValue(object, "share_name");
+    share.defaultDirectoryCreateMode =
+        TnJson::GetStringValue(object, "default_directory_create_mode");
+    share.fsPath = TnJson::GetStringValue(object, "fs_path");
+    share.allowGuestAccess = TnJson::GetBoolValue(object, "allow_guest_access");
+    share.accessBasedEnumerationEnabled =
+        TnJson::GetBoolValue(object, "access_based_enumeration_enabled");
+    share.id = TreeTextNumber(object, "id");
+    share.defaultFileCreateMode = TnJson::GetStringValue(object, "default_file_create_mode");
+    return "";
+}
+
+std::string TreeExport(const std::string& elementText, CNFSExportEntry& nfsExport) {
+    mObject object;
+    TnJson::Unserialize(elementText, object);
+    nfsExport.description = TnJson::GetStringValue(object, "description");
+    nfsExport.id = TreeTextNumber(object, "id");
+    nfsExport.fsPath = TnJson::GetStringValue(object, "fs_path");
+    nfsExport.exportPath = TnJson::GetStringValue(object, "export_path");
+    return "";
+}
+
+// A snapshot element through the single-record parser, which its own tests hold to the tree.
+std::string TreeSnapshot(const std::string& elementText, CSnapshotInfo& snapshot) {
+    const CZuError error = CParser().GetSnapshotInformation(elementText, snapshot);
+    return error.IsError() ? error.GetMessage() : "";
+}
+
+// The listed array: the reply itself when `arrayKey` is null, else that member of it.
+template <class Record, class ReadElement>
+Outcome TreeListing(const std::string& reply, const char* arrayKey, const char* badEntry,
+                    ReadElement readElement) {
+    Outcome outcome;
     mArray elements;
-    if (!TnJson::FindArrayValue(object, "entries", elements)) {
-        return Failure("No entries section present in the JSON " + reply, outcome);
+    if (arrayKey == nullptr) {
+        if (!TnJson::Unserialize(reply, elements))
+            return Failure("Cannot get JSON object from " + reply, outcome);
+    } else {
+        mObject object;
+        if (!TnJson::Unserialize(reply, object))
+            return Failure("Cannot get JSON object from " + reply, outcome);
+        if (!TnJson::FindArrayValue(object, arrayKey, elements)) {
+            return Failure(std::string("No ") + arrayKey + " section present in the JSON " + reply,
+                           outcome);
+        }
     }
-    CParser parser;
     for (const mValue& element : elements) {
         const std::string text = json_spirit::write_string(element, 0);
-        if (element.type() != json_spirit::obj_type) {
-            try {
-                element.get_obj();
-            } catch (const std::exception& error) {
-                return Failure("Unable to parse snapshot entry " + text + " due to " + error.what(),
-                               outcome);
-            }
+        Record record;
+        try {
+            element.get_obj();
+            const std::string problem = readElement(text, record);
+            if (!problem.empty()) return Failure(problem, outcome);
+        } catch (const std::exception& error) {
+            return Failure(badEntry + text + " due to " + error.what(), outcome);
         }
-        CSnapshotInfo record;
-        const CZuError error = parser.GetSnapshotInformation(text, record);  // from real text
-        if (error.IsError()) return Failure(error.GetMessage(), outcome);
         outcome.records.push_back(Describe(record));
     }
     return outcome;
@@ -180,33 +236,27 @@ Outcome TreeSnapshots(const std::string& reply) {
 
 // ---- the library's readings ----
 
-Outcome LibraryDirectory(const std::string& reply) {
-    std::list<CDirectoryEntry> entries;
+template <class Record>
+Outcome LibraryPage(CZuError (CParser::*parse)(const string&, std::list<Record>&, std::string&),
+                    const std::string& reply) {
+    std::list<Record> records;
     Outcome outcome;
-    const CZuError error = CParser().GetDirectoryEntries(reply, entries, outcome.nextLink);
+    const CZuError error = (CParser().*parse)(reply, records, outcome.nextLink);
     outcome.code = error.GetCode();
     outcome.message = error.GetMessage();
-    outcome.records = DescribeAll(entries);
+    outcome.records = DescribeAll(records);
     return outcome;
 }
 
-Outcome LibraryDiff(const std::string& reply) {
-    std::list<CSnapshotDiffInfo> changes;
+template <class Record>
+Outcome LibraryListing(CZuError (CParser::*parse)(const string&, std::list<Record>&),
+                       const std::string& reply) {
+    std::list<Record> records;
     Outcome outcome;
-    const CZuError error = CParser().GetSnapshotDiffInformation(reply, changes, outcome.nextLink);
+    const CZuError error = (CParser().*parse)(reply, records);
     outcome.code = error.GetCode();
     outcome.message = error.GetMessage();
-    outcome.records = DescribeAll(changes);
-    return outcome;
-}
-
-Outcome LibrarySnapshots(const std::string& reply) {
-    std::list<CSnapshotInfo> snapshots;
-    Outcome outcome;
-    const CZuError error = CParser().GetSnapshotsInformation(reply, snapshots);
-    outcome.code = error.GetCode();
-    outcome.message = error.GetMessage();
-    outcome.records = DescribeAll(snapshots);
+    outcome.records = DescribeAll(records);
     return outcome;
 }
 
@@ -299,21 +349,44 @@ class ReplyMaker {
                        {"policy_id", mValue()}};
     }
 
-    // A reply with `arrayKey` listing `count` records made by `make`, then damaged.
+    mObject Share(int i) {
+        return mObject{{"read_only", mValue(i % 2 == 0)},
+                       {"description", mValue("d" + std::to_string(i))},
+                       {"share_name", mValue("s" + std::to_string(i))},
+                       {"default_directory_create_mode", mValue("0755")},
+                       {"fs_path", mValue("/p/" + std::to_string(i))},
+                       {"allow_guest_access", mValue(false)},
+                       {"access_based_enumeration_enabled", mValue(true)},
+                       {"id", mValue(std::to_string(i + 1))},
+                       {"default_file_create_mode", mValue("0644")},
+                       {"permissions", mArray{mValue(mObject{{"type", mValue("ALLOWED")}})}}};
+    }
+
+    mObject Export(int i) {
+        return mObject{{"description", mValue("")},
+                       {"id", mValue("0x" + std::to_string(10 + i))},
+                       {"fs_path", mValue("/data/" + std::to_string(i))},
+                       {"export_path", mValue("/exports/" + std::to_string(i))},
+                       {"restrictions", mArray{}}};
+    }
+
+    // A reply listing up to four records made by `make` (as its `arrayKey` member, or as the
+    // whole reply when that is null), then damaged.
     template <class Make>
     std::string Reply(const char* arrayKey, bool paged, Make make) {
         mArray elements;
         for (int i = 0, count = static_cast<int>(Pick(5)); i < count; ++i)
             elements.push_back(make(i));
-        mObject reply{{arrayKey, mValue(elements)}};
+        mObject reply{{arrayKey == nullptr ? "" : arrayKey, mValue(elements)}};
         if (paged)
             reply["paging"] =
                 mObject{{"next", mValue("/next?after=" + Text())}, {"prev", mValue("")}};
-        mValue value(reply);
+        mValue value = arrayKey == nullptr ? mValue(elements) : mValue(reply);
         for (unsigned edits = Pick(4); edits > 0; --edits) Damage(value, 0);
         std::string text = json_spirit::write_string(value, 0);
-        if (Pick(5) == 0) text = Spaced(text);
+        if (Pick(5) == 0) text = Spaced(text, arrayKey == nullptr);
         if (Pick(25) == 0) text.resize(Pick(static_cast<unsigned>(text.size()) + 1));
+        if (Pick(3) == 0) text += Trailer();
         return text;
     }
 
@@ -354,17 +427,29 @@ class ReplyMaker {
         }
     }
 
-    // Blanks and a repeated member: both readings must see the text the same way.
-    std::string Spaced(const std::string& text) {
+    // Blanks and a repeated member (an extra element for an array): both readings must see
+    // the text the same way.
+    std::string Spaced(const std::string& text, bool array) {
         static const char* const kRepeated[] = {",\"paging\":{\"next\":\"dup\"}", ",\"paging\":{}",
                                                 ",\"paging\":5", ",\"files\":[]",
                                                 ",\"entries\":{}"};
+        static const char* const kExtra[] = {",{}", ",null", ",[{\"id\":\"1\"}]", ""};
         std::string spaced;
         for (char c : text) {
             spaced += c;
             if (c == ',' || c == ':') spaced += " \n";
         }
-        return "  " + spaced.substr(0, spaced.size() - 1) + kRepeated[Pick(5)] + "}\t";
+        const std::string added = array ? kExtra[Pick(4)] : kRepeated[Pick(5)];
+        return "  " + spaced.substr(0, spaced.size() - 1) + added + text.back() + "\t";
+    }
+
+    // What may follow the value: blanks, which both readings skip, or stray bytes (a second
+    // value, a stray bracket, a NUL, a blank JSON does not know), which both refuse.
+    std::string Trailer() {
+        static const std::string kTrailers[] = {
+            " ",   "\r\n\t", "x",  "]",  "}",       ",",        "\"",       "{}",
+            "[1]", "0",      "\f", "\v", {"\0", 1}, {" \0", 2}, {"\0 ", 2}, {"\0x", 2}};
+        return kTrailers[Pick(sizeof kTrailers / sizeof kTrailers[0])];
     }
 
     std::mt19937 m_random;
@@ -380,7 +465,7 @@ TEST(ListingDifferential, DirectoryPagesReadAsTheValueTreeReadsThem) {
         const Outcome expected =
             TreePage<CDirectoryEntry>(reply, "files", "No files section present in the JSON ",
                                       "Unable to parse File Entry : ", TreeEntry);
-        ASSERT_EQ(expected, LibraryDirectory(reply)) << reply;
+        ASSERT_EQ(expected, LibraryPage(&CParser::GetDirectoryEntries, reply)) << reply;
     }
 }
 
@@ -392,7 +477,7 @@ TEST(ListingDifferential, DiffPagesReadAsTheValueTreeReadsThem) {
         const Outcome expected =
             TreePage<CSnapshotDiffInfo>(reply, "entries", "No entries section present in the JSON ",
                                         "Unable to parse Snapshot Diff Entry : ", TreeChange);
-        ASSERT_EQ(expected, LibraryDiff(reply)) << reply;
+        ASSERT_EQ(expected, LibraryPage(&CParser::GetSnapshotDiffInformation, reply)) << reply;
     }
 }
 
@@ -401,7 +486,31 @@ TEST(ListingDifferential, SnapshotListingsReadAsTheValueTreeReadsThem) {
     for (int i = 0; i < kReplies; ++i) {
         const std::string reply =
             maker.Reply("entries", false, [&](int n) { return maker.Snapshot(n); });
-        ASSERT_EQ(TreeSnapshots(reply), LibrarySnapshots(reply)) << reply;
+        const Outcome expected = TreeListing<CSnapshotInfo>(
+            reply, "entries", "Unable to parse snapshot entry ", TreeSnapshot);
+        ASSERT_EQ(expected, LibraryListing(&CParser::GetSnapshotsInformation, reply)) << reply;
+    }
+}
+
+TEST(ListingDifferential, SmbShareListingsReadAsTheValueTreeReadsThem) {
+    ReplyMaker maker(4);
+    for (int i = 0; i < kReplies; ++i) {
+        const std::string reply =
+            maker.Reply(nullptr, false, [&](int n) { return maker.Share(n); });
+        const Outcome expected =
+            TreeListing<CSMBShareEntry>(reply, nullptr, "Unable to SMB share entry ", TreeShare);
+        ASSERT_EQ(expected, LibraryListing(&CParser::GetSMBSharesInformation, reply)) << reply;
+    }
+}
+
+TEST(ListingDifferential, NfsExportListingsReadAsTheValueTreeReadsThem) {
+    ReplyMaker maker(5);
+    for (int i = 0; i < kReplies; ++i) {
+        const std::string reply =
+            maker.Reply(nullptr, false, [&](int n) { return maker.Export(n); });
+        const Outcome expected = TreeListing<CNFSExportEntry>(
+            reply, nullptr, "Unable to parse NFS export entry ", TreeExport);
+        ASSERT_EQ(expected, LibraryListing(&CParser::GetNFSExportsInformation, reply)) << reply;
     }
 }
 
