@@ -102,28 +102,6 @@ TEST_F(QueryTest, SnapshotsAreCreatedListedAndDeleted) {
     EXPECT_TRUE(snapshots->DeleteSnapshot(created.id).IsError());
 }
 
-TEST_F(QueryTest, CreationBodyCarriesTextsUnchangedAndTheFullSourceId) {
-    CSnapshotInfo created;
-    const uint64_t largest = std::numeric_limits<uint64_t>::max();
-    const CZuError error =
-        snapshots->CreateSnapshot("caf\xC3\xA9 \"q\"", largest, created, "soon-ish");
-    EXPECT_TRUE(error.IsError());  // the cluster knows no such source
-    EXPECT_EQ(std::vector<std::string>({signatures::kSendRequest, signatures::kCreateSnapshot}),
-              Trail(error));
-    EXPECT_EQ(
-        "{\"expiration\":\"soon-ish\",\"name\":\"caf\xC3\xA9 \\\"q\\\"\","
-        "\"source_file_id\":\"18446744073709551615\"}",
-        sim.Journal().back().body);
-}
-
-TEST_F(QueryTest, DeleteSendsTheIdInDecimalWhateverTheReply) {
-    sim.AddFault(Answer("DELETE", "/v2/snapshots/", 200, "not json"));
-    ASSERT_FALSE(snapshots->DeleteSnapshot(42).IsError());
-    EXPECT_EQ("/v2/snapshots/42", LastTarget());
-    ASSERT_FALSE(snapshots->DeleteSnapshot(0).IsError());
-    EXPECT_EQ("/v2/snapshots/0", LastTarget());
-}
-
 TEST_F(QueryTest, DiffIsWalkedPageByPageIntoOneList) {
     sim.MakeDirectory("/proj/old");
     sim.WriteFile("/proj/keep.txt", 10);

@@ -23,13 +23,13 @@ class ScriptedConnectionTest : public scripted_test::ScriptedTest {};
 TEST_F(ScriptedConnectionTest, LoginSendsTheExactBodyOverAVerifiedDirectConnection) {
     scripted::Queue(200, R"({"bearer_token":"1:token-\u0041.1"})");
     const CZuError error =
-        connection->Connect(std::string(kBaseUrl) + "/", "r\xC3\xA9mi", "pa\"ss\\w\xC3\xB6rd");
+        connection->Connect(std::string(kBaseUrl) + "/", "r\xC3\xA9mi", "pa\"ss\\w\xC3\xB6rd\n");
     ASSERT_FALSE(error.IsError()) << error.ToString();
 
     const scripted::Request login = OnlyRequest();
     EXPECT_EQ("POST", login.method);
     EXPECT_EQ(std::string(kBaseUrl) + "/v1/session/login", login.url);
-    EXPECT_EQ("{\"password\":\"pa\\\"ss\\\\w\xC3\xB6rd\",\"username\":\"r\xC3\xA9mi\"}",
+    EXPECT_EQ("{\"password\":\"pa\\\"ss\\\\w\xC3\xB6rd\\n\",\"username\":\"r\xC3\xA9mi\"}",
               login.body);
     EXPECT_EQ(std::vector<std::string>({kContentType}), login.headers);
     EXPECT_TRUE(login.verifyPeer);
@@ -120,10 +120,12 @@ TEST_F(ScriptedConnectionTest, FailedAnswerStillHandsBackItsBody) {
 }
 
 TEST_F(ScriptedConnectionTest, NothingIsSentBeforeALogin) {
-    std::string reply;
+    std::string reply = "untouched";
     const CZuError error = connection->SendRequest(REQUEST_GET, "/v2/snapshots/", "", reply, true);
-    ASSERT_TRUE(error.IsError());
-    EXPECT_TRUE(Contains(error.GetMessage(), "connection is established first"));
+    EXPECT_EQ(774u, error.GetCode());
+    EXPECT_EQ("Authorization Token is empty. Please make sure the connection is established first.",
+              error.GetMessage());
+    EXPECT_EQ("untouched", reply);
     EXPECT_TRUE(scripted::TakeRequests().empty());
 }
 

@@ -104,8 +104,8 @@ TEST_F(ScriptedSnapshotTest, ExpirationIsSentUnchanged) {
                          R"("expiration":"2030-01-01T00:00:00Z","directory_name":"n",)"
                          R"("in_delete":false})");
     CSnapshotInfo created;
-    ASSERT_FALSE(snapshots.CreateSnapshot("n", 2, created, "2030-01-01T00:00:00Z").IsError());
-    EXPECT_EQ(R"({"expiration":"2030-01-01T00:00:00Z","name":"n","source_file_id":"2"})",
+    ASSERT_FALSE(snapshots.CreateSnapshot("\"n\"", 2, created, "2030-01-01T00:00:00Z").IsError());
+    EXPECT_EQ(R"({"expiration":"2030-01-01T00:00:00Z","name":"\"n\"","source_file_id":"2"})",
               OnlyRequest().body);
     EXPECT_EQ(1709208000, created.timestamp);
     EXPECT_EQ("2030-01-01T00:00:00Z", created.expiration);
@@ -150,13 +150,16 @@ TEST_F(ScriptedSnapshotTest, DiffIsReadPageByPageFollowingTheLink) {
 
 TEST_F(ScriptedSnapshotTest, DeletionNeedsAConnectionButNoParser) {
     CSnapshotQueries withoutParser(connection, boost::shared_ptr<Cluster::CParser>());
-    scripted::Queue(200, "");
+    scripted::Queue(200, "not json");  // the reply of a deletion is not read
     const CZuError deleted = withoutParser.DeleteSnapshot(kAbove32Bits);
     EXPECT_FALSE(deleted.IsError()) << deleted.ToString();
     const scripted::Request deletion = OnlyRequest();
     EXPECT_EQ("DELETE", deletion.method);
     EXPECT_EQ(std::string(kBaseUrl) + "/v2/snapshots/4294967301", deletion.url);
     EXPECT_EQ(std::vector<std::string>({kContentType, kBearer}), deletion.headers);
+    scripted::Queue(200, "");
+    ASSERT_FALSE(withoutParser.DeleteSnapshot(0).IsError());
+    EXPECT_EQ(std::string(kBaseUrl) + "/v2/snapshots/0", OnlyRequest().url);
 
     // The cluster's refusal still comes back through this operation.
     scripted::Queue(409, R"({"description":"snapshot is locked"})");
