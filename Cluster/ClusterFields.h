@@ -14,6 +14,7 @@
 #include "Cluster/ClusterListingScan.h"
 #include "Cluster/ClusterParser.h"
 #include "Cluster/ClusterSecrets.h"
+#include "Cluster/ClusterTime.h"
 #include "platform/TnJson.h"
 
 namespace Cluster {
@@ -151,8 +152,6 @@ struct FieldOutcome {
 };
 
 bool ReadOperation(const std::string& text, SnapshotDiffOperation& operation);
-// A cluster time text as UTC; the accepted texts are stated in ClusterTime.h.
-bool ReadUtcTime(const char* text, time_t& timestamp);
 
 inline CZuError ConvertTime(const char* text, time_t& timestamp) {
     if (ReadUtcTime(text, timestamp)) return CZuError::Success();

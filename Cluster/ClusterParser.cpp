@@ -15,8 +15,6 @@ using json_spirit::mValue;
 
 namespace {
 
-using Cluster::kErrorGeneric;  // for the time reading, outside the namespace
-
 bool IsUnreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_' || c == '~';
@@ -44,7 +42,7 @@ std::string PercentEncode(const std::string& path) {
 CZuError ConvertStringToTimeStamp(const string& text, time_t& timestamp) try {
     // The cluster writes UTC: never read through the process's time zone (ClusterTime.h).
     if (!Cluster::ReadUtcTime(text.c_str(), timestamp)) {
-        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
+        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, Cluster::kErrorGeneric,
                                        "Cannot retrieve time from the string : %s",
                                        Cluster::Quote(text).c_str());
     }

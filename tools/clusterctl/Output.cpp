@@ -1,5 +1,6 @@
 #include "Output.h"
 
+#include <openssl/evp.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -7,7 +8,6 @@
 #include <cctype>
 #include <utility>
 
-#include "Base64.h"
 #include "TerminalText.h"
 #include "Utf8.h"
 
@@ -23,6 +23,16 @@ using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 void WriteJsonString(JsonWriter& writer, const std::string& text) {
     writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+}
+
+// Base64 with padding (RFC 4648), by OpenSSL.
+std::string Base64(const std::string& bytes) {
+    std::string encoded((bytes.size() + 2) / 3 * 4 + 1, '\0');
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&encoded[0]),
+                                       reinterpret_cast<const unsigned char*>(bytes.data()),
+                                       static_cast<int>(bytes.size()));
+    encoded.resize(static_cast<size_t>(length));
+    return encoded;
 }
 
 // RapidJSON escapes what JSON requires and passes bytes on unchecked, so text that is not
