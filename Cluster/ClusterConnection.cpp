@@ -1,5 +1,8 @@
 #include "Cluster/ClusterConnection.h"
 
+#include <rapidjson/reader.h>
+
+#include <chrono>
 #include <cstring>
 
 #include "Cluster/ClusterBoundary.h"
@@ -12,6 +15,22 @@ namespace {
 
 const char kLoginPath[] = "/v1/session/login";
 const char kHeaderKind[] = "HTTPHEADER";
+
+// The log writer's levels (ZuUtils.h): failures go at its most important one.
+constexpr int kLogError = 1;
+constexpr int kLogDebug = 2;
+
+const char* MethodName(RequestType type) {
+    switch (type) {
+        case REQUEST_POST:
+            return "POST";
+        case REQUEST_GET:
+            return "GET";
+        case REQUEST_DELETE:
+            return "DELETE";
+    }
+    return "?";
+}
 
 bool MapRequestType(RequestType type, _http_req_type_& mapped) {
     switch (type) {
@@ -58,6 +77,72 @@ bool IsUsableToken(const std::string& token) {
     return true;
 }
 
+// Reads the top-level "error_class" and "description" strings of a JSON object, without
+// building it: a reply can be as large as the client's limit. As the value tree would, the
+// last member of a name counts; a member that is not a string counts as absent.
+class ErrorReplyReader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, ErrorReplyReader> {
+  public:
+    std::string errorClass;
+    std::string description;
+
+    bool Default() { return Value(nullptr, 0); }
+    bool String(const char* text, rapidjson::SizeType length, bool) { return Value(text, length); }
+    bool Key(const char* key, rapidjson::SizeType length, bool) {
+        m_target = nullptr;
+        if (m_depth != 1) return true;
+        if (Is(key, length, "error_class")) m_target = &errorClass;
+        if (Is(key, length, "description")) m_target = &description;
+        return true;
+    }
+    bool StartObject() { return Open(); }
+    bool StartArray() { return Open(); }
+    bool EndObject(rapidjson::SizeType) { return Close(); }
+    bool EndArray(rapidjson::SizeType) { return Close(); }
+
+  private:
+    static bool Is(const char* key, rapidjson::SizeType length, const char* name) {
+        return length == std::strlen(name) && std::memcmp(key, name, length) == 0;
+    }
+
+    // Keys at depth 1 are members of the top level, which is then an object.
+    bool Open() {
+        Value(nullptr, 0);
+        ++m_depth;
+        return true;
+    }
+    bool Close() {
+        --m_depth;
+        return true;
+    }
+    // A member's value at the top level: a string is kept, anything else clears the member.
+    bool Value(const char* text, rapidjson::SizeType length) {
+        if (m_target != nullptr) {
+            if (text != nullptr) {
+                m_target->assign(text, length);
+            } else {
+                m_target->clear();
+            }
+            m_target = nullptr;
+        }
+        return true;
+    }
+
+    int m_depth = 0;
+    std::string* m_target = nullptr;
+};
+
+// Fills the outcome's errorClass and description from a reply body, when it is a JSON object.
+void ReadErrorReply(const std::string& response, CRequestOutcome& outcome) {
+    // A NUL byte would end the reading early: such a body is no JSON.
+    if (response.empty() || response.find('\0') != std::string::npos) return;
+    ErrorReplyReader fields;
+    rapidjson::Reader reader;
+    rapidjson::StringStream stream(response.c_str());
+    if (reader.Parse<rapidjson::kParseIterativeFlag>(stream, fields).IsError()) return;
+    outcome.errorClass = QuoteMasked(fields.errorClass);
+    outcome.description = QuoteMasked(fields.description);
+}
+
 // The reason a rejected login gives: its "description" string, if it has one.
 std::string RejectionReason(const std::string& response) {
     json_spirit::mValue reply;
@@ -65,10 +150,19 @@ std::string RejectionReason(const std::string& response) {
         const auto description = reply.get_obj().find("description");
         if (description != reply.get_obj().end() &&
             description->second.type() == json_spirit::str_type) {
-            return description->second.get_str();
+            // The event goes to the host's event log: a flood stays out of it.
+            return Quote(description->second.get_str());
         }
     }
     return "authentication failed";
+}
+
+// A login that got no answer at all names what the transport said instead.
+std::string LoginFailureReason(const CRequestOutcome& outcome, const std::string& response) {
+    if (outcome.httpStatus == 0 && response.empty() && !outcome.transportText.empty()) {
+        return outcome.transportText;
+    }
+    return RejectionReason(response);
 }
 
 void RaiseLoginEvent(const FXCodeLocation& location, const std::string& reason) {
@@ -99,16 +193,47 @@ std::string LimitNote(const TNLibCurl& client) {
     return limit.empty() ? std::string() : " - " + limit;
 }
 
-boost::shared_ptr<CLogWriterInterface> DebugLogWriter() {
+boost::shared_ptr<CLogWriterInterface> LogWriterFor(int level) {
     boost::shared_ptr<CLogWriterInterface> writer = g_ptrLogWriter;
-    if (writer && writer->GetLogLevel() > 1) return writer;
+    if (writer && writer->GetLogLevel() >= level) return writer;
     return boost::shared_ptr<CLogWriterInterface>();
+}
+
+// The one line a failed request leaves in the log: what was asked of whom, what came back,
+// why it failed and how long it took. A line that cannot be made (no memory) is left out
+// rather than change the error returned.
+void LogFailure(const char* function, int sourceLine, RequestType type, const std::string& url,
+                const CRequestOutcome& outcome) try {
+    const boost::shared_ptr<CLogWriterInterface> writer = LogWriterFor(kLogError);
+    if (!writer) return;
+    std::string line = FXString::Format("Http request failed: %s [%s]", MethodName(type),
+                                        Quote(MaskUrl(url)).c_str());
+    line += outcome.httpStatus != 0 ? FXString::Format(", HTTP status %ld", outcome.httpStatus)
+                                    : std::string(", no reply");
+    if (!outcome.errorClass.empty()) line += ", error_class [" + outcome.errorClass + "]";
+    if (!outcome.description.empty()) line += ", description [" + outcome.description + "]";
+    if (outcome.transportCode != 0) {
+        line += FXString::Format(", transport [%s] (code %d)", outcome.transportText.c_str(),
+                                 outcome.transportCode);
+    }
+    if (!outcome.sent) line += ", not sent";
+    if (outcome.retryAfterSeconds >= 0) {
+        line += FXString::Format(", retry after %ld s", outcome.retryAfterSeconds);
+    }
+    line += FXString::Format(", %.3f s", outcome.elapsedSeconds);
+    writer->WriteLog(kLogError, function, sourceLine, 0, 0, "%s", line.c_str());
+} catch (...) {
 }
 
 }  // namespace
 
+void ForgetRequestOutcome(CConnection& connection) {
+    connection.m_lastOutcome = CRequestOutcome();
+}
+
 CZuError CConnection::Connect(const string& baseUrl, const string& userName,
                               const string& password) try {
+    m_lastOutcome = CRequestOutcome();
     m_ptrHttpClient = std::unique_ptr<TNLibCurl>(new TNLibCurl);
     if (!m_ptrHttpClient->TNLibCurlInit("Content-Type: application/json", true, true, nullptr)) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
@@ -125,7 +250,7 @@ CZuError CConnection::Connect(const string& baseUrl, const string& userName,
     CZuError error = SendRequest(REQUEST_POST, kLoginPath, body, response, {}, true);
     Wipe(body);
     if (error.IsError()) {
-        RaiseLoginEvent(FX_CODE_LOCATION, RejectionReason(response));
+        RaiseLoginEvent(FX_CODE_LOCATION, LoginFailureReason(m_lastOutcome, response));
         return error.Push(FX_CODE_LOCATION);
     }
 
@@ -155,6 +280,7 @@ CZuError CConnection::SendRequest(RequestType type, const string& path, const st
                                   std::string& response,
                                   const std::vector<std::pair<std::string, std::string>>& headers,
                                   bool bLogOnSuccess) try {
+    m_lastOutcome = CRequestOutcome();
     const std::string url = m_strBaseUrl + path;
     _http_req_type_ httpType = HTTP_REQ_GET;
     if (!MapRequestType(type, httpType)) {
@@ -183,8 +309,19 @@ CZuError CConnection::SendRequest(RequestType type, const string& path, const st
         }
     }
 
-    const bool sent = m_ptrHttpClient->TNLibCurlSendHttpReq(httpType, url.c_str(), body.data(),
-                                                            body.size(), false, nullptr);
+    const auto started = std::chrono::steady_clock::now();
+    const bool succeeded = m_ptrHttpClient->TNLibCurlSendHttpReq(httpType, url.c_str(), body.data(),
+                                                                 body.size(), false, nullptr);
+    CRequestOutcome& outcome = m_lastOutcome;
+    outcome.elapsedSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    outcome.sent = m_ptrHttpClient->GetLastRequestSent();
+    outcome.httpStatus = m_ptrHttpClient->GetLastHttpStatus();
+    outcome.transportCode = m_ptrHttpClient->GetLastTransportCode();
+    if (outcome.transportCode != 0) {
+        outcome.transportText = QuoteMasked(m_ptrHttpClient->GetLastErrorText());
+    }
+    outcome.retryAfterSeconds = m_ptrHttpClient->GetLastRetryAfterSeconds();
     unsigned long length = 0;
     const char* reply = m_ptrHttpClient->GetHttpResponse(length, false);
     if (reply != nullptr) {
@@ -192,7 +329,12 @@ CZuError CConnection::SendRequest(RequestType type, const string& path, const st
     } else {
         response.clear();
     }
-    if (!sent) {
+    if (!succeeded) {
+        // Only a reply that failed the request with its status speaks for the cluster.
+        if (outcome.httpStatus != 0 && (outcome.httpStatus < 200 || outcome.httpStatus >= 300)) {
+            ReadErrorReply(response, outcome);
+        }
+        LogFailure(__PRETTY_FUNCTION__, __LINE__, type, url, outcome);
         return FXErrorUtil::ErrorWin32(
             FX_CODE_LOCATION, kErrorGeneric,
             "Error: API failed. operation [%d]. URL[%s]. Body [%s] Response [%s]%s",
@@ -200,8 +342,8 @@ CZuError CConnection::SendRequest(RequestType type, const string& path, const st
             QuoteMasked(response).c_str(), LimitNote(*m_ptrHttpClient).c_str());
     }
     if (bLogOnSuccess) {
-        if (const boost::shared_ptr<CLogWriterInterface> writer = DebugLogWriter()) {
-            writer->WriteLog(2, __PRETTY_FUNCTION__, __LINE__, 0, 0,
+        if (const boost::shared_ptr<CLogWriterInterface> writer = LogWriterFor(kLogDebug)) {
+            writer->WriteLog(kLogDebug, __PRETTY_FUNCTION__, __LINE__, 0, 0,
                              "Http request URL [%s], body [%s], response [%s]", Quote(path).c_str(),
                              QuoteMasked(body).c_str(), QuoteMasked(response).c_str());
         }
@@ -218,6 +360,19 @@ CZuError CConnection::SendRequest(RequestType type, const string& path, const st
     return SendRequest(type, path, body, response, headers, bLogOnSuccess);
 } catch (...) {
     return ErrorFromException(FX_CODE_LOCATION);
+}
+
+CRequestOutcome CConnection::GetLastRequestOutcome() const try {
+    return m_lastOutcome;
+} catch (...) {
+    // Without memory for the texts, the rest still tells what happened.
+    CRequestOutcome bare;
+    bare.sent = m_lastOutcome.sent;
+    bare.httpStatus = m_lastOutcome.httpStatus;
+    bare.transportCode = m_lastOutcome.transportCode;
+    bare.retryAfterSeconds = m_lastOutcome.retryAfterSeconds;
+    bare.elapsedSeconds = m_lastOutcome.elapsedSeconds;
+    return bare;
 }
 
 CZuError CConnection::GetAuthorizationToken(std::string& token) try {

@@ -15,6 +15,7 @@ CZuError CFileSystemQueries::GetDirectoryEntries(const string& path,
                                                  std::list<CDirectoryEntry>& entries,
                                                  std::string& nextLink, int snapshotId,
                                                  std::string pageLink) try {
+    StartQuery(m_ptrConnection);
     entries.clear();
     if (!m_ptrParser) return MissingCollaboratorError(FX_CODE_LOCATION);
     std::string requestPath = pageLink;
@@ -42,6 +43,7 @@ CZuError CFileSystemQueries::GetDirectoryEntries(const string& path,
 
 CZuError CFileSystemQueries::GetFileAttributes(const string& path, CFileAttributeInfo& info,
                                                int) try {
+    StartQuery(m_ptrConnection);
     if (!m_ptrParser) return MissingCollaboratorError(FX_CODE_LOCATION);
     std::string encoded;
     CZuError error = m_ptrParser->ConvertPathToURLEncoding(path, encoded);

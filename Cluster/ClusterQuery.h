@@ -11,6 +11,14 @@
 
 namespace Cluster {
 
+// Every query operation calls StartQuery first: the connection's last request outcome is
+// forgotten, so a query refused before it sends anything (a bad page link or path, no parser)
+// cannot be read as having had the previous request's fate.
+void ForgetRequestOutcome(CConnection& connection);
+inline void StartQuery(const boost::shared_ptr<CConnection>& connection) {
+    if (connection) ForgetRequestOutcome(*connection);
+}
+
 // A query object built with a null connection or parser refuses every call (error 774).
 CZuError MissingCollaboratorError(const FXCodeLocation& here);
 

@@ -12,6 +12,7 @@ CShares::CShares(boost::shared_ptr<CConnection> connection, boost::shared_ptr<CP
 CShares::~CShares() = default;
 
 CZuError CShares::GetNFSExports(std::list<CNFSExportEntry>& nfsExports) try {
+    StartQuery(m_ptrConnection);
     return RunQuery(
         m_ptrConnection, m_ptrParser, REQUEST_GET, "/v2/nfs/exports/", std::string(),
         [&nfsExports](CParser& parser, const std::string& reply) {
@@ -23,6 +24,7 @@ CZuError CShares::GetNFSExports(std::list<CNFSExportEntry>& nfsExports) try {
 }
 
 CZuError CShares::GetSMBShares(std::list<CSMBShareEntry>& shares) try {
+    StartQuery(m_ptrConnection);
     return RunQuery(
         m_ptrConnection, m_ptrParser, REQUEST_GET, "/v1/smb/shares/", std::string(),
         [&shares](CParser& parser, const std::string& reply) {
@@ -34,6 +36,7 @@ CZuError CShares::GetSMBShares(std::list<CSMBShareEntry>& shares) try {
 }
 
 CZuError CShares::GetNFSExport(uint64_t exportId, CNFSExportEntry& nfsExport) try {
+    StartQuery(m_ptrConnection);
     return RunQuery(
         m_ptrConnection, m_ptrParser, REQUEST_GET,
         FXString::Format("/v2/nfs/exports/%lu", exportId), std::string(),
@@ -46,6 +49,7 @@ CZuError CShares::GetNFSExport(uint64_t exportId, CNFSExportEntry& nfsExport) tr
 }
 
 CZuError CShares::GetSMBShare(uint64_t shareId, CSMBShareEntry& share) try {
+    StartQuery(m_ptrConnection);
     return RunQuery(
         m_ptrConnection, m_ptrParser, REQUEST_GET, FXString::Format("/v1/smb/shares/%lu", shareId),
         std::string(),

@@ -28,6 +28,7 @@ CSnapshotQueries::CSnapshotQueries(boost::shared_ptr<CConnection> connection,
 CSnapshotQueries::~CSnapshotQueries() = default;
 
 CZuError CSnapshotQueries::ListSnapshots(std::list<CSnapshotInfo>& snapshots) try {
+    StartQuery(m_ptrConnection);
     return RunQuery(
         m_ptrConnection, m_ptrParser, REQUEST_GET, kSnapshotsPath, std::string(),
         [&snapshots](CParser& parser, const std::string& reply) {
@@ -40,6 +41,7 @@ CZuError CSnapshotQueries::ListSnapshots(std::list<CSnapshotInfo>& snapshots) tr
 
 CZuError CSnapshotQueries::CreateSnapshot(const string& name, uint64_t sourceFileId,
                                           CSnapshotInfo& snapshot, std::string expiration) try {
+    StartQuery(m_ptrConnection);
     std::string body;
     try {
         body = CreationBody(name, sourceFileId, expiration);
@@ -58,6 +60,7 @@ CZuError CSnapshotQueries::CreateSnapshot(const string& name, uint64_t sourceFil
 }
 
 CZuError CSnapshotQueries::DeleteSnapshot(uint64_t snapshotId) try {
+    StartQuery(m_ptrConnection);
     // No reply is read, so no parser is needed.
     if (!m_ptrConnection) return MissingCollaboratorError(FX_CODE_LOCATION);
     std::string reply;
@@ -72,6 +75,7 @@ CZuError CSnapshotQueries::DeleteSnapshot(uint64_t snapshotId) try {
 CZuError CSnapshotQueries::GetSnapshotDiff(uint64_t baseSnapshotId, uint64_t targetSnapshotId,
                                            std::list<CSnapshotDiffInfo>& changes,
                                            std::string& nextLink, std::string pageLink) try {
+    StartQuery(m_ptrConnection);
     if (!pageLink.empty()) {
         CZuError error = CheckPageLink(pageLink, FX_CODE_LOCATION);
         if (error.IsError()) return error;

@@ -3,11 +3,13 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <mutex>
 #include <new>
@@ -21,6 +23,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+static_assert(tnlibcurl::kCodeFailedInit == CURLE_FAILED_INIT, "CURLcode");
+static_assert(tnlibcurl::kCodeOutOfMemory == CURLE_OUT_OF_MEMORY, "CURLcode");
 
 void GlobalInitOnce() {
     static std::once_flag once;
@@ -36,6 +41,20 @@ bool StartsWithNoCase(const char* text, const char* prefix) {
         if (std::tolower(static_cast<unsigned char>(*text)) != *prefix) return false;
     }
     return true;
+}
+
+// Whether the `length` bytes at `text` start with `prefix` (lower case), in any case.
+bool HasPrefixNoCase(const char* text, size_t length, const char* prefix) {
+    const size_t prefixLength = std::strlen(prefix);
+    if (length < prefixLength) return false;
+    for (size_t i = 0; i < prefixLength; ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    }
+    return true;
+}
+
+bool IsFieldBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 // Seconds as a duration, saturated so that huge settings cannot overflow the clock.
@@ -66,6 +85,15 @@ class CurlTransfer : public tnlibcurl::Transfer {
     tnlibcurl::Reply* current = nullptr;  // the reply of the request under way
     char errorText[CURL_ERROR_SIZE] = {0};
     std::string ownError;  // our own reason, ahead of libcurl's text
+    long systemError = 0;  // errno of a failed connect, which libcurl's text leaves out
+
+    // The Retry-After of the answer under way, as it came (blanks around it dropped). Kept in
+    // place, as the header callback must not allocate; the head of every answer (an interim
+    // or redirect one too) starts it over, so only the last answer's counts.
+    char retryAfter[64] = {0};
+    size_t retryAfterLength = 0;
+    bool retryAfterSeen = false;
+    bool retryAfterFits = false;
 
     // The attempt under way: its limits and what has come so far.
     TNLibCurl::Defaults limits;
@@ -167,7 +195,6 @@ class CurlTransfer : public tnlibcurl::Transfer {
     }
 
     static size_t ReceiveHeader(char* data, size_t size, size_t count, void* self) {
-        (void)data;
         CurlTransfer& impl = *static_cast<CurlTransfer*>(self);
         if (size != 0 && count > std::numeric_limits<size_t>::max() / size) return 0;
         const size_t bytes = size * count;
@@ -177,7 +204,60 @@ class CurlTransfer : public tnlibcurl::Transfer {
             return 0;
         }
         impl.headerBytes += bytes;
+        impl.NoteHeaderLine(data, bytes);
         return bytes;
+    }
+
+    void NoteHeaderLine(const char* line, size_t length) {
+        static const char kName[] = "retry-after:";
+        if (HasPrefixNoCase(line, length, "http/")) {
+            retryAfterSeen = false;
+            retryAfterLength = 0;
+            return;
+        }
+        if (!HasPrefixNoCase(line, length, kName)) return;
+        size_t begin = sizeof kName - 1;
+        size_t end = length;
+        while (begin < end && IsFieldBlank(line[begin])) ++begin;
+        while (end > begin && IsFieldBlank(line[end - 1])) --end;
+        retryAfterSeen = true;
+        retryAfterFits = end - begin < sizeof retryAfter;
+        retryAfterLength = retryAfterFits ? end - begin : 0;
+        std::memcpy(retryAfter, line + begin, retryAfterLength);
+        retryAfter[retryAfterLength] = '\0';
+    }
+
+    // Delay seconds (saturated) or an HTTP date read by libcurl's own date reader. Not
+    // CURLINFO_RETRY_AFTER: it gives 0 both for no header and for one it cannot read.
+    long RetryAfterSeconds() const {
+        if (!retryAfterSeen || !retryAfterFits || retryAfterLength == 0) return -1;
+        const char* const end = retryAfter + retryAfterLength;
+        if (std::all_of(retryAfter, end, [](char c) { return c >= '0' && c <= '9'; })) {
+            const long most = std::numeric_limits<long>::max();
+            long seconds = 0;
+            for (const char* digit = retryAfter; digit != end; ++digit) {
+                const long value = *digit - '0';
+                if (seconds > (most - value) / 10) return most;
+                seconds = seconds * 10 + value;
+            }
+            return seconds;
+        }
+        const time_t date = curl_getdate(retryAfter, nullptr);
+        if (date == -1) return -1;
+        const time_t now = std::time(nullptr);
+        return date > now ? static_cast<long>(date - now) : 0;
+    }
+
+    // libcurl's words for the failure, with the system's when a connect failed ("Couldn't
+    // connect to server" alone does not say whether it was refused or unreachable).
+    std::string TransportText() const {
+        if (!ownError.empty()) return ownError;
+        std::string text = errorText;
+        if (systemError != 0) {
+            const std::string cause = std::strerror(static_cast<int>(systemError));
+            if (text.find(cause) == std::string::npos) text += " (" + cause + ")";
+        }
+        return text;
     }
 
     static int Progress(void* self, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t) {
@@ -304,12 +384,24 @@ class CurlTransfer : public tnlibcurl::Transfer {
         curl_easy_setopt(handle, CURLOPT_URL, request.url);
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, HeaderList(request.headers));
         ApplyMethod(request.type, request.body, request.length);
-        if (!ApplyTransportSettings(request)) return false;
+        if (!ApplyTransportSettings(request)) {
+            reply.code = CURLE_SSL_CACERT_BADFILE;
+            return false;
+        }
         DropConnectionWithUnaskedBytes();
         started = Clock::now();
         const CURLcode result = curl_easy_perform(handle);
+        reply.code = result;
         curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &reply.status);
         reply.answered = reply.status != 0;
+        // The size of what was written, counted afresh for each transfer.
+        long requestBytes = 0;
+        curl_easy_getinfo(handle, CURLINFO_REQUEST_SIZE, &requestBytes);
+        reply.sent = requestBytes > 0;
+        reply.retryAfterSeconds = RetryAfterSeconds();
+        if (result == CURLE_COULDNT_CONNECT) {
+            curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &systemError);
+        }
         if (result == CURLE_OPERATION_TIMEDOUT && limits.totalSeconds > 0 &&
             Clock::now() - started >= Seconds(limits.totalSeconds)) {
             Fire(Limit::Total);
@@ -355,6 +447,9 @@ bool CurlTransfer::Perform(const tnlibcurl::Request& request, tnlibcurl::Reply& 
     current = &reply;
     errorText[0] = '\0';
     ownError.clear();
+    systemError = 0;
+    retryAfterSeen = false;
+    retryAfterLength = 0;
     limits = request.limits;
     limit = Limit::None;
     bodyBytes = 0;
@@ -366,10 +461,11 @@ bool CurlTransfer::Perform(const tnlibcurl::Request& request, tnlibcurl::Reply& 
         completed = Run(request, reply);
     } catch (const std::bad_alloc&) {
         Fire(Limit::Memory);
+        if (reply.code == CURLE_OK) reply.code = CURLE_OUT_OF_MEMORY;
     }
     current = nullptr;
     reply.limitText = LimitText();
-    if (reply.limitText.empty()) reply.errorText = !ownError.empty() ? ownError : errorText;
+    if (reply.limitText.empty()) reply.errorText = TransportText();
     return completed;
 }
 

@@ -129,8 +129,10 @@ bool TNLibCurl::TNLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
         return impl.transfer->Perform(request, impl.last);
     } catch (const std::bad_alloc&) {
         impl.last.limitText = tnlibcurl::kOutOfMemory;
+        impl.last.code = tnlibcurl::kCodeOutOfMemory;
     } catch (...) {
         impl.last.errorText = "the request could not be made";
+        impl.last.code = tnlibcurl::kCodeFailedInit;
     }
     return false;
 }
@@ -165,4 +167,16 @@ std::string TNLibCurl::GetLastLimitText() const {
     } catch (...) {
         return std::string();
     }
+}
+
+int TNLibCurl::GetLastTransportCode() const {
+    return m_impl ? m_impl->last.code : tnlibcurl::kCodeOutOfMemory;
+}
+
+bool TNLibCurl::GetLastRequestSent() const {
+    return m_impl && m_impl->last.sent;
+}
+
+long TNLibCurl::GetLastRetryAfterSeconds() const {
+    return m_impl ? m_impl->last.retryAfterSeconds : -1;
 }

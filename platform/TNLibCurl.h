@@ -62,6 +62,18 @@ class TNLIBCURL_EXPORT TNLibCurl {
     // Diagnostics of the last request: HTTP status (0 without answer) and transport error text.
     long GetLastHttpStatus() const;
     std::string GetLastErrorText() const;
+    // libcurl's CURLcode for the last request: 0 when the transfer worked (whatever the HTTP
+    // status) or none was attempted (a call refused at once: no Init, no URL); otherwise
+    // GetLastErrorText() says why. One of the client's own limits gives the code libcurl
+    // reports for the aborted transfer; a CA file that is missing gives 77.
+    int GetLastTransportCode() const;
+    // Whether the last request reached the server: a connection was made and the request
+    // written to it. False when the transfer ended before that (refused, unreachable, TLS
+    // failed), so that nothing of it can have had an effect.
+    bool GetLastRequestSent() const;
+    // The last answer's Retry-After in seconds, in either form: delay seconds, or an HTTP date
+    // counted from now (0 once it has passed); -1 when the answer had none or it was neither.
+    long GetLastRetryAfterSeconds() const;
     // Empty unless one of the client's own limits (see Defaults) or a lack of memory ended the
     // last request; then one short phrase that names it, which GetLastErrorText() also gives.
     std::string GetLastLimitText() const;

@@ -33,6 +33,9 @@ struct Reply {
     std::string body;       // collected when the client has no write callback
     std::string errorText;  // why the transfer failed, in the transport's words
     std::string limitText;  // set when one of the client's own limits ended it
+    int code = 0;           // the CURLcode; 0 when the transfer worked
+    bool sent = false;      // the request was written to a connection
+    long retryAfterSeconds = -1;
 };
 
 class Transfer {
@@ -49,5 +52,10 @@ class Transfer {
 std::unique_ptr<Transfer> MakeTransfer();
 
 const char kOutOfMemory[] = "out of memory while reading the reply";
+
+// CURLcodes the client gives without libcurl at hand (the scripted build has no curl.h);
+// CurlTransfer.cpp holds them to curl.h's values.
+constexpr int kCodeFailedInit = 2;    // CURLE_FAILED_INIT
+constexpr int kCodeOutOfMemory = 27;  // CURLE_OUT_OF_MEMORY
 
 }  // namespace tnlibcurl

@@ -13,7 +13,7 @@ cmake -S "$source_dir/examples" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/pref
 cmake --build "$work/build" -j 2 >/dev/null
 
 libdir=$(find "$work/prefix" -name 'libclusterclient.so.1' -printf '%h\n' | head -1)
-readelf -d "$libdir/libclusterclient.so.1" | grep -q 'SONAME.*libclusterclient.so.1'
+grep -q 'SONAME.*libclusterclient.so.1' <<<"$(readelf -d "$libdir/libclusterclient.so.1")"
 PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --exists clusterclient
 g++ -std=c++17 -o "$work/by_pkgconfig" "$source_dir/examples/list_snapshots.cpp" \
     $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs clusterclient)
@@ -30,7 +30,12 @@ for program in "$work/build/list_snapshots" "$work/by_pkgconfig"; do
     run "$program" > "$work/listing.txt"
     [[ -s "$work/listing.txt" ]] || { echo "no snapshots listed by $program" >&2; exit 1; }
 done
-run "$work/build/walk_snapshot_diff" 1 2 | grep -q '/home/'
-run "$work/build/walk_directory" /home/alice | grep -q 'notes 2026.txt'
-run "$work/build/read_shares" | grep -q '^first share: '
+# Whole outputs first: `grep -q` would stop reading early and, under pipefail, fail the
+# pipeline by the writer's SIGPIPE.
+run "$work/build/walk_snapshot_diff" 1 2 > "$work/diff.txt"
+grep -q '/home/' "$work/diff.txt"
+run "$work/build/walk_directory" /home/alice > "$work/directory.txt"
+grep -q 'notes 2026.txt' "$work/directory.txt"
+run "$work/build/read_shares" > "$work/shares.txt"
+grep -q '^first share: ' "$work/shares.txt"
 echo "installed package consumed: $(wc -l < "$work/listing.txt") snapshots listed, all examples ran"

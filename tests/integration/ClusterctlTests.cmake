@@ -1,6 +1,14 @@
 # End-to-end tests of the clusterctl binary against a simulated cluster started in the test.
 cluster_add_gtest(clusterctl_tests
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/clusterctl_tests.cpp
+    SOURCES
+        ${CMAKE_CURRENT_LIST_DIR}/clusterctl_tests.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/clusterctl_output_tests.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/clusterctl_cli_tests.cpp
     LIBS clustersim child_process RapidJSON::RapidJSON
     TOOLS clusterctl
     PROPERTIES TIMEOUT 60)
+
+# clusterctl's output formats on their own, written to strings.
+cluster_add_gtest(clusterctl_output_unit_tests
+    SOURCES ${PROJECT_SOURCE_DIR}/tests/unit/test_clusterctl_output.cpp
+    LIBS clusterctl_output RapidJSON::RapidJSON)

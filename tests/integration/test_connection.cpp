@@ -214,6 +214,8 @@ TEST_F(ConnectionTest, UnsupportedKindsSendNothingAndLeaveTheResponse) {
 TEST_F(ConnectionTest, DebugLineOnlyAtLevelTwoOnSuccessWithPathNotUrl) {
     LogIn();
     log->lines.clear();
+    log->levels.clear();
+    log->functions.clear();
     std::string reply;
     ASSERT_FALSE(connection->SendRequest(REQUEST_GET, "/v2/snapshots/", "", reply, true).IsError());
     ASSERT_EQ(1u, log->lines.size());
@@ -223,8 +225,11 @@ TEST_F(ConnectionTest, DebugLineOnlyAtLevelTwoOnSuccessWithPathNotUrl) {
               log->lines[0]);
     ASSERT_FALSE(
         connection->SendRequest(REQUEST_GET, "/v2/snapshots/", "", reply, false).IsError());
+    // A failure is not a debug line: it is logged once at the ordinary level.
     EXPECT_TRUE(connection->SendRequest(REQUEST_GET, "/v9/unknown", "", reply, true).IsError());
-    EXPECT_EQ(1u, log->lines.size());
+    ASSERT_EQ(2u, log->lines.size());
+    EXPECT_EQ(1, log->levels[1]);
+    EXPECT_EQ(0u, log->lines[1].find("Http request failed: GET ")) << log->lines[1];
 
     g_ptrLogWriter = boost::make_shared<RecordingLogWriter>(1);
     ASSERT_FALSE(connection->SendRequest(REQUEST_GET, "/v2/snapshots/", "", reply, true).IsError());

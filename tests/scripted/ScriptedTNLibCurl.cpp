@@ -1,6 +1,6 @@
 // The client's transfer answering from the script in ScriptedTNLibCurl.h; the client itself
 // (platform/TNLibCurl.cpp) is the real one. Success follows the real transfer: true only for a
-// 2xx answer that no limit cut short.
+// 2xx answer that no limit or transport error cut short.
 #include "tests/scripted/ScriptedTNLibCurl.h"
 
 #include <deque>
@@ -10,12 +10,6 @@
 
 namespace scripted {
 namespace {
-
-struct Reply {
-    long status = 0;
-    std::string body;
-    std::string limitText;  // set when a limit of the client ended the reply
-};
 
 struct Script {
     std::mutex mutex;
@@ -55,16 +49,31 @@ const char* MethodName(_http_req_type_ type) {
 
 }  // namespace
 
-void Queue(long status, const std::string& body) {
+void Queue(const Reply& reply) {
     Script& script = TheScript();
     std::lock_guard<std::mutex> lock(script.mutex);
-    script.replies.push_back({status, body, std::string()});
+    script.replies.push_back(reply);
+}
+
+void Queue(long status, const std::string& body) {
+    Reply reply;
+    reply.status = status;
+    reply.body = body;
+    if (status == 0) {
+        reply.transportCode = kCouldNotConnect;
+        reply.transportText = "no answer";
+        reply.sent = false;
+    }
+    Queue(reply);
 }
 
 void QueueCutShort(long status, const std::string& body, const std::string& limitText) {
-    Script& script = TheScript();
-    std::lock_guard<std::mutex> lock(script.mutex);
-    script.replies.push_back({status, body, limitText});
+    Reply reply;
+    reply.status = status;
+    reply.body = body;
+    reply.limitText = limitText;
+    reply.transportCode = kWriteError;
+    Queue(reply);
 }
 
 std::vector<Request> TakeRequests() {
@@ -112,18 +121,22 @@ class ScriptedTransfer : public tnlibcurl::Transfer {
         request.viaProxy = sent.proxy != nullptr;
 
         scripted::Reply queued;
-        if (!scripted::Exchange(request, queued) || queued.status == 0) {
+        if (!scripted::Exchange(request, queued)) {
             reply.errorText = "no answer";
+            reply.code = scripted::kCouldNotConnect;
             return false;
         }
-        reply.answered = true;
+        reply.answered = queued.status != 0;
         reply.status = queued.status;
-        reply.body = std::move(queued.body);
-        if (!queued.limitText.empty()) {
-            reply.limitText = queued.limitText;
-            return false;
-        }
-        return reply.status >= 200 && reply.status < 300;
+        // Without an answer there is no body, as with the real transfer.
+        if (reply.answered) reply.body = std::move(queued.body);
+        reply.code = queued.transportCode;
+        reply.errorText = queued.transportText;
+        reply.limitText = queued.limitText;
+        reply.sent = queued.sent;
+        reply.retryAfterSeconds = queued.retryAfterSeconds;
+        return reply.answered && reply.code == 0 && reply.limitText.empty() &&
+               reply.status >= 200 && reply.status < 300;
     }
 };
 

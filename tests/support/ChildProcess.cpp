@@ -96,17 +96,21 @@ Outcome Run(const std::string& program, const Strings& args, const Strings& envi
             const Options& options) {
     const Command command(program, args, environment, options.stackBytes);
     Outcome run;
+    const int outFile =
+        options.stdoutFile.empty() ? -1 : open(options.stdoutFile.c_str(), O_WRONLY | O_CLOEXEC);
+    if (!options.stdoutFile.empty() && outFile < 0) return run;
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return run;
     const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(devNull, STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
+        dup2(outFile >= 0 ? outFile : out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
         command.Exec();
     }
     close(devNull);
+    if (outFile >= 0) close(outFile);
     close(out[1]);
     close(err[1]);
     if (pid < 0) {

@@ -31,6 +31,9 @@ struct Options {
     size_t stackBytes = 0;
     // Called in the parent with the child's pid as soon as it runs.
     std::function<void(pid_t)> onStart;
+    // Run only: stdout goes to this file (such as /dev/full), opened for writing, instead of
+    // being captured.
+    std::string stdoutFile;
 };
 
 // stdin from /dev/null, stdout and stderr captured apart.

@@ -240,6 +240,16 @@ SnapshotPtr Api::FindSnapshot(const std::string& encodedId) const {
     return snapshot;
 }
 
+// A change the state folder did not take is answered as an error, not as done: a client that
+// believes it will find its snapshot after a restart is worse off than one that sees a 500.
+void Api::Keep() const {
+    std::string error;
+    if (m_save && !m_save(&error)) {
+        throw ApiError(500, "state_not_saved_error",
+                       "the change was made but could not be saved: " + error);
+    }
+}
+
 // The directory a listing reads: live, or as a snapshot froze it.
 NodePtr Api::FindDirectory(const std::optional<uint64_t>& snapshotId, const Names& names,
                            const std::string& path) const {
@@ -318,6 +328,7 @@ void Api::CreateSnapshot(const Call& call, httplib::Response& response) const {
         throw ApiError(404, "fs_no_such_inode_error",
                        "no directory with id " + std::to_string(sourceId));
     }
+    Keep();
     Reply(response, 201, RenderSnapshot(*snapshot));
 }
 
@@ -326,6 +337,7 @@ void Api::DeleteSnapshot(const Call& call, httplib::Response& response) const {
     if (!id || !m_state.snapshots.Delete(*id)) {
         throw ApiError(404, "snapshot_not_found_error", "no snapshot " + call.captures[0]);
     }
+    Keep();
     response.status = 200;
 }
 

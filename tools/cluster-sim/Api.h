@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SimState.h"
@@ -19,7 +21,10 @@ namespace clustersim {
 
 class Api {
   public:
-    explicit Api(SimState& state) : m_state(state) {}
+    // Keeps the state after a change, false with the reason when it could not.
+    using Save = std::function<bool(std::string* error)>;
+
+    explicit Api(SimState& state, Save save = {}) : m_state(state), m_save(std::move(save)) {}
     void Handle(const httplib::Request& request, httplib::Response& response) const;
 
   private:
@@ -42,6 +47,7 @@ class Api {
     SnapshotPtr FindSnapshot(const std::string& encodedId) const;
     NodePtr FindDirectory(const std::optional<uint64_t>& snapshotId, const Names& names,
                           const std::string& path) const;
+    void Keep() const;  // after a change, before the answer
 
     void Login(const Call& call, httplib::Response& response) const;
     void ListEntries(const Call& call, httplib::Response& response) const;
@@ -57,6 +63,7 @@ class Api {
     void GetNfsExport(const Call& call, httplib::Response& response) const;
 
     SimState& m_state;
+    Save m_save;
 };
 
 }  // namespace clustersim

@@ -22,6 +22,17 @@ struct Options {
     uint64_t seedFiles = 0;  // > 0: a directory "/big" holding this many files
     uint64_t seedDiff = 0;   // > 0: two snapshots of "/diff" that differ by this many changes
     unsigned defaultPageSize = 1000;  // page size when a request gives no "limit"
+
+    // A folder that keeps the cluster between runs; empty keeps it in memory only. Start makes
+    // the folder (mode 0700) when missing and holds it until Stop, one run at a time, waiting up
+    // to lockWaitSeconds for another run to end. When the folder holds a saved cluster, Start
+    // loads it and the seed options above do not apply; otherwise it seeds and saves at once.
+    // A saved cluster that cannot be read fails Start; deleting the folder starts over. Every
+    // change, through a request or the methods below, is saved before it is answered. The file
+    // tree, snapshots, shares and exports are kept, and the id counters so that no id comes
+    // back; accounts and tokens are not: they come from these options on every run.
+    std::string stateDir;
+    int lockWaitSeconds = 10;
 };
 
 // One request as the server received it.
@@ -93,6 +104,8 @@ class Simulator {
 
     // The virtual file system. Paths are absolute, "/" separated, UTF-8, no trailing "/".
     // Each returns the new or changed object's file id, 0 when the path is invalid.
+    // With a stateDir, these edits (down to AddNfsExport) work only while running and return 0
+    // (false) when the change could not be saved.
     uint64_t MakeDirectory(const std::string& path);             // parents are made as needed
     uint64_t WriteFile(const std::string& path, uint64_t size);  // creates or modifies
     uint64_t MakeSymlink(const std::string& path);

@@ -33,6 +33,10 @@ std::optional<std::string> FindDirectory(const NodePtr& directory, const std::st
 
 }  // namespace
 
+NodePtr MakeNode(const Attributes& attributes, Children children) {
+    return std::make_shared<const Node>(attributes, Share(std::move(children)));
+}
+
 std::optional<Names> ParsePath(std::string_view path) {
     if (path.empty() || path.front() != '/') return std::nullopt;
     path.remove_prefix(1);
@@ -81,6 +85,12 @@ FileTree::FileTree(SimClock& clock) : m_clock(clock), m_root(NewNode(FileType::D
 NodePtr FileTree::Root() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_root;
+}
+
+void FileTree::Restore(NodePtr root, uint64_t nextId) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_nextId = nextId;
+    m_root = root ? std::move(root) : NewNode(FileType::Directory, 0);
 }
 
 NodePtr FileTree::Find(const std::string& path) const {
@@ -229,7 +239,7 @@ NodePtr FileTree::NewNode(FileType type, uint64_t size, Children children) {
     attrs.size = size;
     attrs.creationTime = attrs.modificationTime = attrs.changeTime = attrs.accessTime =
         m_clock.Tick();
-    return std::make_shared<const Node>(attrs, Share(std::move(children)));
+    return MakeNode(attrs, std::move(children));
 }
 
 void FileTree::Touch(Attributes& attributes) {

@@ -68,6 +68,9 @@ struct Node {
     RenderCache json;                          // the entry object as listings send it
 };
 
+// A node as loaded from a saved state; files and empty directories share one empty list.
+NodePtr MakeNode(const Attributes& attributes, Children children);
+
 // The names of an absolute path; nullopt unless it starts with "/" and has no empty, "." or ".."
 // names. One trailing "/" is allowed, as clients add it to directories.
 std::optional<Names> ParsePath(std::string_view path);
@@ -98,6 +101,11 @@ class FileTree {
 
     NodePtr NewFile(uint64_t size);                         // not yet in the tree
     NodePtr Rewritten(const NodePtr& file, uint64_t size);  // same object, new size and times
+
+    // The id the next new object gets: above every id handed out so far.
+    uint64_t NextId() const { return m_nextId.load(); }
+    // Replaces the whole tree, e.g. with a saved one; a null root starts over with an empty one.
+    void Restore(NodePtr root, uint64_t nextId);
 
   private:
     struct EditResult {

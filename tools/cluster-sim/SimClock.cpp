@@ -17,6 +17,12 @@ int64_t SimClock::Tick() {
     return next;
 }
 
+void SimClock::Restore(int64_t last) {
+    int64_t current = m_last.load();
+    while (current < last && !m_last.compare_exchange_weak(current, last)) {
+    }
+}
+
 // Hand-written digits: listings format four times per entry, and snprintf dominated that.
 std::string TimeText(int64_t nanoseconds) {
     constexpr int64_t kPerSecond = 1000000000;

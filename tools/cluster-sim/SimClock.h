@@ -12,6 +12,9 @@ namespace clustersim {
 class SimClock {
   public:
     int64_t Tick();
+    int64_t Last() const { return m_last.load(); }
+    // Never earlier than `last` from now on, e.g. the last time of a saved run.
+    void Restore(int64_t last);
 
   private:
     std::atomic<int64_t> m_last{0};

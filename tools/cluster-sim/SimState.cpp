@@ -67,6 +67,22 @@ bool SnapshotStore::Delete(uint64_t id) {
     return true;
 }
 
+uint64_t SnapshotStore::NextId() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nextId;
+}
+
+void SnapshotStore::Restore(const std::vector<SnapshotPtr>& snapshots, uint64_t nextId) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_snapshots.clear();
+        for (const SnapshotPtr& snapshot : snapshots) m_snapshots.emplace(snapshot->id, snapshot);
+        m_nextId = nextId;
+    }
+    std::lock_guard<std::mutex> lock(m_changesMutex);
+    m_changes.clear();
+}
+
 std::shared_ptr<const RenderedChanges> SnapshotStore::Changes(const Snapshot& newer,
                                                               const Snapshot& older) {
     std::lock_guard<std::mutex> lock(m_changesMutex);
@@ -113,14 +129,14 @@ void Accounts::RevokeTokens() {
 
 uint64_t ShareRegistry::AddSmb(SmbShare share) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    share.id = m_smb.size() + 1;
+    share.id = m_nextSmbId++;
     m_smb.push_back(std::move(share));
     return m_smb.back().id;
 }
 
 uint64_t ShareRegistry::AddNfs(NfsExport nfsExport) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    nfsExport.id = m_nfs.size() + 1;
+    nfsExport.id = m_nextNfsId++;
     m_nfs.push_back(std::move(nfsExport));
     return m_nfs.back().id;
 }
@@ -133,6 +149,25 @@ std::vector<SmbShare> ShareRegistry::SmbShares() const {
 std::vector<NfsExport> ShareRegistry::NfsExports() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_nfs;
+}
+
+uint64_t ShareRegistry::NextSmbId() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nextSmbId;
+}
+
+uint64_t ShareRegistry::NextNfsId() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nextNfsId;
+}
+
+void ShareRegistry::Restore(std::vector<SmbShare> smb, std::vector<NfsExport> nfs,
+                            uint64_t nextSmbId, uint64_t nextNfsId) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_smb = std::move(smb);
+    m_nfs = std::move(nfs);
+    m_nextSmbId = nextSmbId;
+    m_nextNfsId = nextNfsId;
 }
 
 SimState::SimState(const Options& options)
@@ -151,6 +186,28 @@ SnapshotPtr SimState::TakeSnapshot(const std::string& name, const std::string& s
     snapshot.sourceNames = *names;
     snapshot.root = source;
     return snapshots.Add(std::move(snapshot));
+}
+
+StateImage SimState::Image() const {
+    StateImage image;
+    image.snapshots = snapshots.List();
+    image.nextSnapshotId = snapshots.NextId();
+    image.root = tree.Root();
+    image.nextFileId = tree.NextId();
+    image.smbShares = shares.SmbShares();
+    image.nfsExports = shares.NfsExports();
+    image.nextSmbId = shares.NextSmbId();
+    image.nextNfsId = shares.NextNfsId();
+    image.clock = clock.Last();
+    return image;
+}
+
+void SimState::Restore(StateImage image) {
+    clock.Restore(image.clock);
+    tree.Restore(std::move(image.root), image.nextFileId);
+    snapshots.Restore(image.snapshots, image.nextSnapshotId);
+    shares.Restore(std::move(image.smbShares), std::move(image.nfsExports), image.nextSmbId,
+                   image.nextNfsId);
 }
 
 }  // namespace clustersim

@@ -41,6 +41,9 @@ class SnapshotStore {
     std::vector<SnapshotPtr> List() const;
     SnapshotPtr Find(uint64_t id) const;
     bool Delete(uint64_t id);
+    uint64_t NextId() const;
+    // Replaces every snapshot, e.g. with saved ones that keep their ids.
+    void Restore(const std::vector<SnapshotPtr>& snapshots, uint64_t nextId);
     // Worked out on first use and kept: both sides are frozen, so the answer cannot change.
     std::shared_ptr<const RenderedChanges> Changes(const Snapshot& newer, const Snapshot& older);
 
@@ -86,11 +89,31 @@ class ShareRegistry {
     uint64_t AddNfs(NfsExport nfsExport);
     std::vector<SmbShare> SmbShares() const;
     std::vector<NfsExport> NfsExports() const;
+    uint64_t NextSmbId() const;
+    uint64_t NextNfsId() const;
+    // Replaces every share and export, e.g. with saved ones that keep their ids.
+    void Restore(std::vector<SmbShare> smb, std::vector<NfsExport> nfs, uint64_t nextSmbId,
+                 uint64_t nextNfsId);
 
   private:
     mutable std::mutex m_mutex;
     std::vector<SmbShare> m_smb;
     std::vector<NfsExport> m_nfs;
+    uint64_t m_nextSmbId = 1;
+    uint64_t m_nextNfsId = 1;
+};
+
+// What a state folder keeps. The defaults are a cluster that has just started, empty.
+struct StateImage {
+    int64_t clock = 0;  // the last time handed out
+    NodePtr root;       // null: an empty tree
+    uint64_t nextFileId = 2;
+    std::vector<SnapshotPtr> snapshots;
+    uint64_t nextSnapshotId = 1;
+    std::vector<SmbShare> smbShares;
+    std::vector<NfsExport> nfsExports;
+    uint64_t nextSmbId = 1;
+    uint64_t nextNfsId = 1;
 };
 
 struct SimState {
@@ -99,6 +122,12 @@ struct SimState {
     // Freezes the live directory at `sourcePath`; null when it is not a directory.
     SnapshotPtr TakeSnapshot(const std::string& name, const std::string& sourcePath,
                              const std::string& expiration);
+
+    // Every counter is read after what it counts, so a saved counter is above every saved id
+    // even while requests change things meanwhile.
+    StateImage Image() const;
+    // Everything but accounts and tokens becomes the image's.
+    void Restore(StateImage image);
 
     SimClock clock;
     FileTree tree{clock};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <mutex>
+#include <optional>
 
 #include "Api.h"
 #include "ClusterSim.h"
@@ -10,6 +11,8 @@
 #include "HttpServer.h"
 #include "Seed.h"
 #include "SimState.h"
+#include "StateFolder.h"
+#include "StateFormat.h"
 #include "Tls.h"
 
 namespace clustersim {
@@ -41,12 +44,64 @@ struct Simulator::Impl {
     explicit Impl(Options chosen)
         : options(std::move(chosen)),
           state(options),
-          api(state),
+          api(state, [this](std::string* error) { return Save(error); }),
           server([this](const httplib::Request& request, httplib::Response& response,
                         Exchange& exchange) { Handle(request, response, exchange); }) {
+        if (options.stateDir.empty()) Seed();  // otherwise Start loads or seeds
+    }
+
+    void Seed() {
         if (options.seedDemo) SeedDemo(state);
         if (options.seedFiles > 0) SeedFiles(state, options.seedFiles);
         if (options.seedDiff > 0) SeedDiff(state, options.seedDiff);
+    }
+
+    bool OpenStateFolder(std::string* error) {
+        folder = StateFolder::Open(options.stateDir, options.lockWaitSeconds, error);
+        if (folder && !LoadOrSeed(error)) folder.reset();
+        return folder != nullptr;
+    }
+
+    void CloseStateFolder() {
+        std::lock_guard<std::mutex> lock(saveMutex);
+        folder.reset();
+    }
+
+    // A saved state that cannot be read stops the run rather than being seeded over: it may be
+    // all someone has of a long session, and the message says how to start over on purpose.
+    bool LoadOrSeed(std::string* error) {
+        std::optional<std::string> saved;
+        if (!folder->Read(&saved, error)) return false;
+        if (!saved) {
+            state.Restore(StateImage());
+            Seed();
+            return Save(error);
+        }
+        auto image = DecodeState(*saved, error);
+        if (!image) {
+            *error = "the saved state " + folder->StatePath() + " cannot be read (" + *error +
+                     "); deleting the folder " + folder->Dir() + " starts over with a new cluster";
+            return false;
+        }
+        state.Restore(std::move(*image));
+        return true;
+    }
+
+    // Whole saves, one at a time: each one taken after its change includes it, so the last
+    // file written holds every change answered so far.
+    bool Save(std::string* error) {
+        std::lock_guard<std::mutex> lock(saveMutex);
+        return !folder || folder->Write(EncodeState(state.Image()), error);
+    }
+
+    // The Simulator's own edits. With a state folder they need it held, so that no change is
+    // made that the next run would not see; the result is only reported once saved.
+    template <typename Result, typename Change>
+    Result Kept(const Change& change) {
+        if (!options.stateDir.empty() && !running) return Result();
+        const Result result = change();
+        std::string ignored;
+        return result && !Save(&ignored) ? Result() : result;
     }
 
     // Journal first, so that faulted and refused requests are on record too; faults come
@@ -90,6 +145,8 @@ struct Simulator::Impl {
     std::mutex journalMutex;
     std::vector<JournalEntry> journal;
     std::unique_ptr<TlsIdentity> tls;
+    std::mutex saveMutex;                 // held while a save is made and written
+    std::unique_ptr<StateFolder> folder;  // held from Start to Stop when options.stateDir is set
     bool running = false;
     HttpServer server;  // last, so it is gone before anything its threads use
 };
@@ -107,12 +164,16 @@ bool Simulator::Start(std::string* error) {
         *error = "already running";
         return false;
     }
-    if (m_impl->options.tls && !m_impl->MakeTlsIdentity(error)) return false;
-    m_impl->stop.Reset();
     const Options& options = m_impl->options;
-    if (!m_impl->server.Start(options.host, options.port,
-                              m_impl->tls ? m_impl->tls->Context() : nullptr, error)) {
+    if (!options.stateDir.empty() && !m_impl->OpenStateFolder(error)) return false;
+    m_impl->stop.Reset();
+    const bool serving =
+        (!options.tls || m_impl->MakeTlsIdentity(error)) &&
+        m_impl->server.Start(options.host, options.port,
+                             m_impl->tls ? m_impl->tls->Context() : nullptr, error);
+    if (!serving) {
         m_impl->tls.reset();
+        m_impl->CloseStateFolder();
         return false;
     }
     m_impl->running = true;
@@ -124,6 +185,7 @@ void Simulator::Stop() {
     m_impl->stop.Raise();
     m_impl->server.Stop();
     m_impl->tls.reset();
+    m_impl->CloseStateFolder();
     m_impl->running = false;
 }
 
@@ -169,19 +231,19 @@ void Simulator::RevokeTokens() {
 }
 
 uint64_t Simulator::MakeDirectory(const std::string& path) {
-    return m_impl->state.tree.MakeDirectory(path);
+    return m_impl->Kept<uint64_t>([&] { return m_impl->state.tree.MakeDirectory(path); });
 }
 
 uint64_t Simulator::WriteFile(const std::string& path, uint64_t size) {
-    return m_impl->state.tree.WriteFile(path, size);
+    return m_impl->Kept<uint64_t>([&] { return m_impl->state.tree.WriteFile(path, size); });
 }
 
 uint64_t Simulator::MakeSymlink(const std::string& path) {
-    return m_impl->state.tree.MakeSymlink(path);
+    return m_impl->Kept<uint64_t>([&] { return m_impl->state.tree.MakeSymlink(path); });
 }
 
 bool Simulator::Remove(const std::string& path) {
-    return m_impl->state.tree.Remove(path);
+    return m_impl->Kept<bool>([&] { return m_impl->state.tree.Remove(path); });
 }
 
 uint64_t Simulator::FileId(const std::string& path) const {
@@ -190,18 +252,24 @@ uint64_t Simulator::FileId(const std::string& path) const {
 }
 
 uint64_t Simulator::TakeSnapshot(const std::string& name, const std::string& sourcePath) {
-    const SnapshotPtr snapshot = m_impl->state.TakeSnapshot(name, sourcePath, "");
-    return snapshot ? snapshot->id : 0;
+    return m_impl->Kept<uint64_t>([&]() -> uint64_t {
+        const SnapshotPtr snapshot = m_impl->state.TakeSnapshot(name, sourcePath, "");
+        return snapshot ? snapshot->id : 0;
+    });
 }
 
 uint64_t Simulator::AddSmbShare(const std::string& name, const std::string& fsPath,
                                 const std::string& description) {
-    return m_impl->state.shares.AddSmb({0, name, fsPath, description});
+    return m_impl->Kept<uint64_t>([&] {
+        return m_impl->state.shares.AddSmb({0, name, fsPath, description});
+    });
 }
 
 uint64_t Simulator::AddNfsExport(const std::string& exportPath, const std::string& fsPath,
                                  const std::string& description) {
-    return m_impl->state.shares.AddNfs({0, exportPath, fsPath, description});
+    return m_impl->Kept<uint64_t>([&] {
+        return m_impl->state.shares.AddNfs({0, exportPath, fsPath, description});
+    });
 }
 
 }  // namespace clustersim

@@ -26,6 +26,9 @@ const char* const kUsage =
     "  --diff N                 snapshots diff-base and diff-target of /diff, N changes apart\n"
     "  --no-demo                no demo tree, snapshots, shares or exports\n"
     "  --page-size N            page size when a request gives no limit (default 1000)\n"
+    "  --state-dir DIR          keep the cluster in DIR between runs (made if missing, one run\n"
+    "                           at a time); a saved cluster there is loaded and the seeding\n"
+    "                           options (--files, --diff, --no-demo) do not apply\n"
     "  --fault METHOD:PREFIX:KIND[:ARG]\n"
     "                           misbehave on requests whose target starts with PREFIX\n"
     "                           (an empty METHOD matches any), repeatable; KIND is one of\n"
@@ -115,6 +118,10 @@ bool ApplyValue(const std::string& flag, const std::string& value, CommandLine* 
     if (flag == "--listen") return ParseListen(value, &options);
     if (flag == "--cert") options.certFile = value;
     if (flag == "--key") options.keyFile = value;
+    if (flag == "--state-dir") {
+        options.stateDir = value;
+        return !value.empty();
+    }
     if (flag == "--files") return ParseUnsigned(value, UINT64_MAX, &options.seedFiles);
     if (flag == "--diff") return ParseUnsigned(value, UINT64_MAX, &options.seedDiff);
     if (flag == "--page-size") {
@@ -137,8 +144,9 @@ bool ApplyValue(const std::string& flag, const std::string& value, CommandLine* 
 }
 
 bool Parse(int argc, char** argv, CommandLine* line, std::string* error) {
-    static const std::set<std::string> kWithValue = {
-        "--listen", "--cert", "--key", "--files", "--diff", "--page-size", "--user", "--fault"};
+    static const std::set<std::string> kWithValue = {"--listen", "--cert",  "--key",
+                                                     "--files",  "--diff",  "--page-size",
+                                                     "--user",   "--fault", "--state-dir"};
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
         if (flag == "--help" || flag == "-h") {

@@ -1,89 +1,75 @@
 #include "CommandLine.h"
 
+#include <strings.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <iostream>
 #include <string>
+#include <vector>
+
+#include "ArgumentChecks.h"
+#include "Cluster/ClusterVersion.h"
+#include "ExitStatus.h"
+#include "Profiles.h"
+#include "SnapshotArgument.h"
+#include "Suggestions.h"
+#include "TerminalText.h"
+#include "UsageError.h"
 
 namespace clusterctl {
 namespace {
+
+const char* const kFooter = R"(Environment:
+  CLUSTER_URL, CLUSTER_USER    the cluster and user when --url and --user are not given
+  CLUSTER_PASSWORD             the password (else --password-file, the profile, or a prompt)
+  CLUSTER_PROFILE              the profile when --profile is not given
+  CLUSTER_SIM_STATE            the simulated cluster's state folder
+                               (default: $XDG_STATE_HOME/clusterctl/simulated)
+  XDG_CONFIG_HOME              where clusterctl/config.toml with the profiles lies (~/.config)
+
+Exit status:
+  0 success, 1 any other failure, 2 usage error, 3 no cluster configured,
+  4 authentication rejected, 5 not found, 6 cannot reach the cluster (network or TLS),
+  7 incomplete (part of a walk failed), 130 interrupted (SIGINT), 143 terminated (SIGTERM).
+
+`clusterctl help COMMAND` shows the options of a command.)";
 
 // The values commands are called with; each command keeps a copy of them.
 struct Arguments {
     std::string name;
     std::string source;
     std::string expiration;
+    std::string snapshot;
+    std::string newerSnapshot;
     uint64_t id = 0;
-    uint64_t newerId = 0;
     ListOptions list;
+    std::string listSnapshot;
     std::string path;
     bool print0 = false;
+    bool yes = false;
 };
 
-constexpr long kMaxTimeoutSeconds = LONG_MAX / 1000;  // the HTTP client may count milliseconds
+// What the command line says beyond the invocation itself, settled after parsing.
+struct Settings {
+    std::string format;
+    bool json = false;
+    std::string profile;
+    std::vector<std::string> helpWords;
+    bool helpAsked = false;
+};
 
-// Digits only, and small enough for a 64-bit id.
-bool IsWholeNumber(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    errno = 0;
-    std::strtoull(text.c_str(), nullptr, 10);
-    return errno != ERANGE;
-}
-
-// K, M and G are powers of 1024, as `ls -h` shows sizes; -1 for any other suffix.
-int SuffixPower(const std::string& suffix) {
-    if (suffix.empty()) return 0;
-    if (suffix.size() != 1) return -1;
-    const size_t found = std::string("KMG").find(
-        static_cast<char>(std::toupper(static_cast<unsigned char>(suffix[0]))));
-    return found == std::string::npos ? -1 : static_cast<int>(found) + 1;
-}
-
-// Whole bytes with an optional suffix, positive and within size_t. `bytes` is set only when
-// the text is such a count.
-bool ReadByteCount(const std::string& text, size_t& bytes) {
-    const size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
-    const std::string number = text.substr(0, digits);
-    const int power = SuffixPower(text.substr(digits));
-    if (power < 0 || !IsWholeNumber(number)) return false;
-    unsigned long long value = std::strtoull(number.c_str(), nullptr, 10);
-    for (int i = 0; i < power; ++i) {
-        if (value > SIZE_MAX / 1024) return false;
-        value *= 1024;
-    }
-    if (value == 0 || value > SIZE_MAX) return false;
-    bytes = static_cast<size_t>(value);
-    return true;
-}
-
-std::string CheckByteCount(const std::string& text) {
-    size_t bytes = 0;
-    return ReadByteCount(text, bytes) ? "" : "must be a positive number of bytes, K, M or G";
-}
-
-std::string CheckSeconds(const std::string& text) {
-    if (IsWholeNumber(text) && text.find_first_not_of('0') != std::string::npos &&
-        std::strtoull(text.c_str(), nullptr, 10) <=
-            static_cast<unsigned long long>(kMaxTimeoutSeconds)) {
+std::string CheckUrl(const std::string& url) {
+    const size_t scheme = url.find("://");
+    const std::string name = scheme == std::string::npos ? "" : url.substr(0, scheme);
+    if ((strcasecmp(name.c_str(), "https") == 0 || strcasecmp(name.c_str(), "http") == 0) &&
+        url.size() > scheme + 3 && url[scheme + 3] != '/') {
         return "";
     }
-    return "must be a positive whole number of seconds";
-}
-
-// A source is a path (anything with "/") or a file id.
-std::string CheckSource(const std::string& source) {
-    if (source.find('/') != std::string::npos || IsWholeNumber(source)) return "";
-    return "must be a path containing \"/\" or a file id";
-}
-
-std::string CheckId(const std::string& id) {
-    if (IsWholeNumber(id) && id.find_first_not_of('0') != std::string::npos) return "";
-    return "must be a positive whole number";
+    return "must be an https:// (or http://) URL with a host, such as https://cluster:8000";
 }
 
 CLI::App* AddCommand(CLI::App& parent, const std::string& name, const std::string& description) {
@@ -92,8 +78,15 @@ CLI::App* AddCommand(CLI::App& parent, const std::string& name, const std::strin
     return command;
 }
 
-void AddId(CLI::App* command, const std::string& name, uint64_t& id) {
-    command->add_option(name, id)->required()->check(CLI::Validator(CheckId, "ID"));
+void AddId(CLI::App* command, const std::string& name, uint64_t& id, const std::string& what) {
+    command->add_option(name, id, what)->required()->check(CLI::Validator(CheckId, "ID"));
+}
+
+void AddSnapshot(CLI::App* command, const std::string& name, std::string& snapshot,
+                 const std::string& what) {
+    command->add_option(name, snapshot, what + ": its name, or its id (digits only)")
+        ->required()
+        ->check(CLI::Validator(CheckSnapshot, "SNAPSHOT"));
 }
 
 void AddPrint0(CLI::App* command, Arguments& args) {
@@ -101,30 +94,31 @@ void AddPrint0(CLI::App* command, Arguments& args) {
                       "Write only the full paths, raw, each followed by NUL, as find -print0");
 }
 
-// --print0 is a command option and --json a global one, so the parser cannot keep them apart.
-std::optional<int> ChoosePathsFormat(const Arguments& args, OutputOptions& output) {
-    if (!args.print0) return std::nullopt;
-    if (output.format == Format::Json) {
-        std::fputs("clusterctl: --print0 and --json exclude each other\n", stderr);
-        return 2;
-    }
-    output.format = Format::Paths;
-    return std::nullopt;
-}
-
-void AddGlobalOptions(CLI::App& app, Invocation& invocation) {
+void AddConnectionOptions(CLI::App& app, Invocation& invocation, Settings& settings) {
     ConnectionOptions& connection = invocation.connection;
-    app.add_option("--url", connection.url,
-                   "Cluster base URL (default: CLUSTER_URL, else an embedded simulated cluster)");
-    app.add_option("--user", connection.user, "User name (default: CLUSTER_USER, else admin)");
+    CLI::Option* url = app.add_option("--url", connection.url, "Cluster base URL")
+                           ->envname("CLUSTER_URL")
+                           ->check(CLI::Validator(CheckUrl, "URL"));
+    app.add_option("--user", connection.user, "User name (default: admin)")
+        ->envname("CLUSTER_USER");
     app.add_option("--password-file", connection.passwordFile,
-                   "Read the password from this file (default: CLUSTER_PASSWORD, else a prompt)")
+                   "Read the password from the first line of this file")
         ->check(CLI::ExistingFile);
     CLI::Option* caFile = app.add_option("--cacert", connection.caFile,
                                          "Trust the certificate authorities in this PEM file")
                               ->check(CLI::ExistingFile);
     app.add_flag("--insecure", connection.insecure, "Do not check the cluster's certificate")
         ->excludes(caFile);
+    CLI::Option* profile =
+        app.add_option("--profile", settings.profile,
+                       "Take url, user, cacert and password-file from this profile of the "
+                       "config file (default: the profile named default, if any)")
+            ->envname("CLUSTER_PROFILE");
+    app.add_flag("--simulated", connection.simulated,
+                 "Use a simulated cluster run inside clusterctl, with demo data; its state "
+                 "persists between runs in CLUSTER_SIM_STATE")
+        ->excludes(url)
+        ->excludes(profile);
     app.add_option_function<std::string>(
            "--max-reply",
            [&connection](const std::string& text) {
@@ -140,13 +134,32 @@ void AddGlobalOptions(CLI::App& app, Invocation& invocation) {
            },
            "Give up on a request attempt after this many seconds (default: 600)")
         ->check(CLI::Validator(CheckSeconds, "SECONDS"));
+}
+
+void AddOutputOptions(CLI::App& app, Invocation& invocation, Settings& settings) {
+    OutputOptions& output = invocation.output;
+    app.add_option("-o,--output", settings.format,
+                   "table (default), json (one document; a listing is one array), jsonl (one "
+                   "object per line) or csv (RFC 4180, with a header line)")
+        ->check(CLI::IsMember({"table", "json", "jsonl", "csv"}));
+    app.add_flag("--json", settings.json, "The same as -o json");
     app.add_flag_callback(
-        "--json", [&invocation] { invocation.output.format = Format::Json; },
-        "Write JSON instead of text");
-    app.add_flag("-h,--human-readable", invocation.output.humanSizes,
+        "--no-headers", [&output] { output.headers = false; },
+        "Leave out the heading line of tables and CSV");
+    app.add_option("--fields", output.fields,
+                   "Show only these fields, in this order (their JSON names, comma-separated)")
+        ->delimiter(',');
+    app.add_flag("-h,--human-readable", output.humanSizes,
                  "Sizes in powers of 1024 (K, M, G, ...)");
     app.add_flag("-v,--verbose", invocation.verbose,
-                 "On error, show where it arose; log each request to stderr");
+                 "On error, show the library's message and where it arose; log each request "
+                 "to stderr");
+}
+
+// Deletion cannot be undone: on a terminal it is confirmed, elsewhere it needs --yes.
+void ConfirmOrRefuse(const Arguments& args) {
+    if (args.yes || isatty(STDIN_FILENO)) return;
+    throw UsageError("snapshots delete: stdin is not a terminal to confirm on; add --yes");
 }
 
 void AddSnapshotCommands(CLI::App& app, Invocation& invocation, Arguments& args) {
@@ -155,63 +168,84 @@ void AddSnapshotCommands(CLI::App& app, Invocation& invocation, Arguments& args)
     snapshots->require_subcommand(1);
 
     AddCommand(*snapshots, "list", "List the snapshots")->callback([&invocation] {
-        invocation.command = ListSnapshots;
+        invocation.run = ListSnapshots;
     });
 
     CLI::App* create = AddCommand(*snapshots, "create", "Take a snapshot of a directory");
-    create->add_option("name", args.name, "Snapshot name")->required();
+    create->add_option("name", args.name, "Name of the new snapshot")->required();
     create->add_option("--source", args.source, "Directory path or file id to snapshot")
         ->required()
         ->check(CLI::Validator(CheckSource, "PATH|ID"));
-    create->add_option("--expiration", args.expiration, "Expiration time (default: never)");
+    create
+        ->add_option("--expiration", args.expiration,
+                     "When the cluster deletes it, as an RFC 3339 time such as "
+                     "2027-01-31T00:00:00Z (default: never)")
+        ->check(CLI::Validator(CheckRfc3339, "TIME"));
     create->callback([&invocation, &args] {
-        invocation.command = [args](CommandContext& context) {
+        invocation.run = [args](CommandContext& context) {
             return CreateSnapshot(context, args.name, args.source, args.expiration);
         };
     });
 
     CLI::App* remove = AddCommand(*snapshots, "delete", "Delete a snapshot");
-    AddId(remove, "id", args.id);
+    AddSnapshot(remove, "snapshot", args.snapshot, "The snapshot to delete");
+    remove->add_flag("-y,--yes", args.yes, "Do not ask for confirmation (needed off a terminal)");
     remove->callback([&invocation, &args] {
-        invocation.command = [args](CommandContext& context) {
-            return DeleteSnapshot(context, args.id);
+        ConfirmOrRefuse(args);
+        invocation.run = [args](CommandContext& context) {
+            std::vector<uint64_t> ids;
+            CZuError error = ResolveSnapshots(context.session, {args.snapshot}, ids);
+            if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+            if (!args.yes) ConfirmDeletion(ids.front(), args.snapshot);
+            return DeleteSnapshot(context, ids.front());
         };
     });
 
     CLI::App* diff = AddCommand(*snapshots, "diff", "List the changes between two snapshots");
-    AddId(diff, "older", args.id);
-    AddId(diff, "newer", args.newerId);
+    AddSnapshot(diff, "older", args.snapshot, "The older snapshot");
+    AddSnapshot(diff, "newer", args.newerSnapshot, "The newer snapshot");
     AddPrint0(diff, args);
     diff->callback([&invocation, &args] {
-        invocation.command = [args](CommandContext& context) {
-            return DiffSnapshots(context, args.id, args.newerId);
+        invocation.run = [args](CommandContext& context) {
+            std::vector<uint64_t> ids;
+            CZuError error =
+                ResolveSnapshots(context.session, {args.snapshot, args.newerSnapshot}, ids);
+            if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+            return DiffSnapshots(context, ids[0], ids[1]);
         };
     });
 }
 
 void AddFileCommands(CLI::App& app, Invocation& invocation, Arguments& args) {
     CLI::App* ls = AddCommand(app, "ls", "List a directory");
-    ls->add_option("path", args.list.path, "Directory path")->required();
-    ls->add_option("--snapshot", args.list.snapshotId,
-                   "List the directory as this snapshot holds it")
-        ->check(CLI::Range(1, INT_MAX));
+    ls->add_option("path", args.list.path, "Absolute path of the directory")->required();
+    ls->add_option("--snapshot", args.listSnapshot,
+                   "List the directory as this snapshot holds it: its name or id")
+        ->check(CLI::Validator(CheckSnapshot, "SNAPSHOT"));
     ls->add_flag("-R,--recursive", args.list.recursive,
                  "Also list every directory below; a directory loop is reported, "
                  "not entered, and ends the run with status 1");
     ls->add_flag("-l,--long", args.list.longFormat, "Show type, mode, owner, size and time");
     AddPrint0(ls, args);
     ls->callback([&invocation, &args] {
-        invocation.command = [args](CommandContext& context) {
-            return ListDirectory(context, args.list);
+        invocation.run = [args](CommandContext& context) {
+            ListOptions list = args.list;
+            if (!args.listSnapshot.empty()) {
+                std::vector<uint64_t> ids;
+                CZuError error = ResolveSnapshots(context.session, {args.listSnapshot}, ids);
+                if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+                // The cluster's listing takes the snapshot as an int.
+                if (ids.front() > INT_MAX) throw UsageError("--snapshot: the id is too large");
+                list.snapshotId = static_cast<int>(ids.front());
+            }
+            return ListDirectory(context, list);
         };
     });
 
     CLI::App* stat = AddCommand(app, "stat", "Show the attributes of a file or directory");
-    stat->add_option("path", args.path, "Path")->required();
+    stat->add_option("path", args.path, "Absolute path of the file or directory")->required();
     stat->callback([&invocation, &args] {
-        invocation.command = [args](CommandContext& context) {
-            return StatPath(context, args.path);
-        };
+        invocation.run = [args](CommandContext& context) { return StatPath(context, args.path); };
     });
 }
 
@@ -221,38 +255,209 @@ void AddShareCommands(CLI::App& app, Invocation& invocation, Arguments& args,
     CLI::App* group = AddCommand(app, name, "List and show " + what);
     group->require_subcommand(1);
     AddCommand(*group, "list", "List the " + what)->callback([&invocation, list] {
-        invocation.command = list;
+        invocation.run = list;
     });
     CLI::App* showCommand = AddCommand(*group, "show", "Show one of the " + what);
-    AddId(showCommand, "id", args.id);
+    AddId(showCommand, "id", args.id, "Its id, as the list shows it");
     showCommand->callback([&invocation, &args, show] {
-        invocation.command = [args, show](CommandContext& context) {
-            return show(context, args.id);
-        };
+        invocation.run = [args, show](CommandContext& context) { return show(context, args.id); };
     });
+}
+
+void AddHelpCommand(CLI::App& app, Settings& settings) {
+    CLI::App* help = AddCommand(app, "help", "Show this help, or a command's: help COMMAND");
+    help->add_option("command", settings.helpWords, "The command, such as: snapshots diff");
+    help->callback([&settings] { settings.helpAsked = true; });
+}
+
+std::vector<std::string> CommandNames(const CLI::App& app) {
+    std::vector<std::string> names;
+    for (const CLI::App* command : app.get_subcommands({})) names.push_back(command->get_name());
+    return names;
+}
+
+int ReportUsage(const std::string& text) {
+    std::fprintf(stderr, "clusterctl: %s\n", EscapeForTerminal(text).c_str());
+    return kExitUsage;
+}
+
+int UnknownCommand(const CLI::App& where, const std::string& typed) {
+    const std::string closest = ClosestName(typed, CommandNames(where));
+    std::string text = "unknown command '" + typed + "'";
+    if (!closest.empty()) text += "; did you mean '" + closest + "'?";
+    const std::string path = where.get_parent() == nullptr ? "" : " " + where.get_name();
+    return ReportUsage(text + " (clusterctl help" + path + " lists the commands)");
+}
+
+const CLI::App* FindCommand(const CLI::App& parent, const std::string& name) {
+    for (const CLI::App* command : parent.get_subcommands({})) {
+        if (command->get_name() == name) return command;
+    }
+    return nullptr;
+}
+
+bool TakesValue(const CLI::App& app, const std::string& word) {
+    if (word.find('=') != std::string::npos) return false;
+    for (const CLI::App* level = &app; level != nullptr; level = level->get_parent()) {
+        const CLI::Option* option = level->get_option_no_throw(word);
+        if (option != nullptr) return option->get_type_size() != 0;
+    }
+    return false;
+}
+
+// The first word that stands where a command must and names none, with the command above it.
+// CLI11 would only say "A subcommand is required".
+std::optional<std::pair<const CLI::App*, std::string>> FindUnknownCommand(const CLI::App& app,
+                                                                          int argc, char** argv) {
+    const CLI::App* level = &app;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") break;
+        if (word.size() > 1 && word[0] == '-') {
+            if (TakesValue(*level, word)) ++i;
+            continue;
+        }
+        const CLI::App* next = FindCommand(*level, word);
+        if (next != nullptr) {
+            level = next;
+        } else if (level->get_require_subcommand_min() > 0) {
+            return std::make_pair(level, word);
+        } else {
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+// Through the formatter: App::help would show the help of the command chosen on this command
+// line, which is `help` itself.
+int ShowHelp(const CLI::App& app, const std::vector<std::string>& words) {
+    const CLI::App* level = &app;
+    std::string name = app.get_name();  // the words of the usage line
+    for (const std::string& word : words) {
+        const CLI::App* next = FindCommand(*level, word);
+        if (next == nullptr) return UnknownCommand(*level, word);
+        name += " " + word;
+        level = next;
+    }
+    std::cout << level->get_formatter()->make_help(level, name, CLI::AppFormatMode::Normal);
+    return kExitSuccess;
+}
+
+// The words of the commands chosen and their positional values: "snapshots diff a b".
+std::string CommandWords(const CLI::App& app) {
+    std::string words;
+    for (const CLI::App* level = &app; level != nullptr;) {
+        const std::vector<const CLI::App*> chosen = level->get_subcommands({});
+        level = nullptr;
+        for (const CLI::App* command : chosen) {
+            if (!command->parsed()) continue;
+            words += (words.empty() ? "" : " ") + command->get_name();
+            for (const CLI::Option* option : command->get_options()) {
+                if (!option->get_positional()) continue;
+                for (const std::string& value : option->results()) words += " " + value;
+            }
+            level = command;
+            break;
+        }
+    }
+    return words;
+}
+
+void ChooseFormat(const Arguments& args, const Settings& settings, OutputOptions& output) {
+    if (settings.json && !settings.format.empty() && settings.format != "json") {
+        throw UsageError("--json and -o " + settings.format + " exclude each other");
+    }
+    const std::string name = settings.json ? "json" : settings.format;
+    if (args.print0) {
+        if (!name.empty() && name != "table") {
+            throw UsageError("--print0 and -o " + name + " exclude each other");
+        }
+        output.format = Format::Paths;
+        return;
+    }
+    if (name == "json") output.format = Format::Json;
+    if (name == "jsonl") output.format = Format::JsonLines;
+    if (name == "csv") output.format = Format::Csv;
+}
+
+// The command line and the environment win; the profile fills what they left open.
+void ApplyProfile(const Settings& settings, ConnectionOptions& connection) {
+    if (connection.simulated) return;
+    const Profile profile = LoadProfile(settings.profile);
+    const std::string name = settings.profile.empty() ? "default" : settings.profile;
+    if (connection.url.empty() && !profile.url.empty()) {
+        if (!CheckUrl(profile.url).empty()) {
+            throw UsageError("profile " + name + ": url " + CheckUrl(profile.url));
+        }
+        connection.url = profile.url;
+    }
+    if (connection.user.empty()) connection.user = profile.user;
+    if (connection.caFile.empty() && !connection.insecure) {
+        if (!profile.caFile.empty() && access(profile.caFile.c_str(), R_OK) != 0) {
+            throw UsageError("profile " + name + ": cannot read cacert " + profile.caFile);
+        }
+        connection.caFile = profile.caFile;
+    }
+    if (connection.passwordFile.empty() && std::getenv("CLUSTER_PASSWORD") == nullptr) {
+        connection.passwordFile = profile.passwordFile;
+    }
+}
+
+std::optional<int> Settle(const CLI::App& app, const Arguments& args, const Settings& settings,
+                          Invocation& invocation) {
+    if (settings.helpAsked) return ShowHelp(app, settings.helpWords);
+    ChooseFormat(args, settings, invocation.output);
+    ApplyProfile(settings, invocation.connection);
+    invocation.command = CommandWords(app);
+    if (!invocation.connection.simulated && invocation.connection.url.empty()) {
+        std::fputs(
+            "clusterctl: no cluster configured: set CLUSTER_URL or --url (or try --simulated)\n",
+            stderr);
+        return kExitNoCluster;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<int> ParseCommandLine(int argc, char** argv, Invocation& invocation) {
     Arguments args;
+    Settings settings;
     CLI::App app("Command-line client for the storage cluster's REST API", "clusterctl");
     app.set_help_flag("--help", "Show this help and exit");  // -h is for human-readable sizes
+    app.set_version_flag("--version", std::string("clusterctl ") + CLUSTER_CLIENT_VERSION,
+                         "Show the version and exit");
+    app.footer(kFooter);
     app.require_subcommand(1);
-    AddGlobalOptions(app, invocation);
+    AddConnectionOptions(app, invocation, settings);
+    AddOutputOptions(app, invocation, settings);
     AddCommand(app, "login", "Check the credentials")->callback([&invocation] {
-        invocation.command = Login;
+        invocation.run = Login;
     });
     AddSnapshotCommands(app, invocation, args);
     AddFileCommands(app, invocation, args);
     AddShareCommands(app, invocation, args, "smb", "SMB shares", ListSmbShares, ShowSmbShare);
     AddShareCommands(app, invocation, args, "nfs", "NFS exports", ListNfsExports, ShowNfsExport);
+    AddHelpCommand(app, settings);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        return app.exit(error) == 0 ? 0 : 2;
+        if (error.get_exit_code() != 0) {
+            if (const auto unknown = FindUnknownCommand(app, argc, argv)) {
+                return UnknownCommand(*unknown->first, unknown->second);
+            }
+        }
+        if (error.get_exit_code() == 0) return app.exit(error);
+        return ReportUsage(std::string(error.what()) + " (clusterctl --help shows the usage)");
+    } catch (const UsageError& error) {
+        return ReportUsage(error.what());
     }
-    return ChoosePathsFormat(args, invocation.output);
+    try {
+        return Settle(app, args, settings, invocation);
+    } catch (const UsageError& error) {
+        return ReportUsage(error.what());
+    }
 }
 
 }  // namespace clusterctl

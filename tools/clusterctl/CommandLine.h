@@ -1,8 +1,9 @@
-// The command line: global options, the commands and their arguments.
+// The command line: global options, profiles, the commands and their arguments.
 #pragma once
 
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "Commands.h"
 #include "Session.h"
@@ -13,11 +14,13 @@ struct Invocation {
     ConnectionOptions connection;
     OutputOptions output;
     bool verbose = false;
-    std::function<CZuError(CommandContext&)> command;
+    std::string command;  // the words that name what was asked, for messages: "ls /home"
+    std::function<CZuError(CommandContext&)> run;
 };
 
-// Fills `invocation` from the arguments. Returns the exit status when the run ends here:
-// 0 after --help, 2 after a usage error (already reported on stderr).
+// Fills `invocation` from the arguments, the environment and the profile. Returns the exit
+// status when the run ends here: 0 after --help, help or --version, 2 after a usage error and
+// 3 when no cluster is configured (both already reported on stderr).
 std::optional<int> ParseCommandLine(int argc, char** argv, Invocation& invocation);
 
 }  // namespace clusterctl

@@ -1,5 +1,7 @@
 #include "Commands.h"
 
+#include <rapidjson/document.h>
+
 #include <list>
 
 #include "PageWalker.h"
@@ -25,62 +27,102 @@ CZuError ResolveFileId(CommandContext& context, const std::string& source, uint6
     return CZuError::Success();
 }
 
-template <class Record, class ToFields>
-void PrintAll(CommandContext& context, const std::list<Record>& records, ToFields toFields) {
-    Listing listing(context.out, context.output.format);
+// A listing the library reads whole. The fields are checked before the request is sent.
+template <class Record, class Read, class ToFields>
+CZuError PrintAll(CommandContext& context, Read read, ToFields toFields) {
+    Listing listing(context.out, context.output, toFields(Record()));
+    std::list<Record> records;
+    CZuError error = read(records);
+    if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     for (const Record& record : records) listing.Add(toFields(record));
-    listing.Flush();
+    listing.Finish();
+    return CZuError::Success();
+}
+
+// What was done: a sentence for people, unless fields or a format for scripts are asked for.
+void Acknowledge(CommandContext& context, const std::string& sentence, const Fields& fields) {
+    if (context.output.format != Format::Table || !context.output.fields.empty()) {
+        PrintItem(context.out, context.output, fields);
+        return;
+    }
+    context.out << sentence << '\n';
+    FlushOutput(context.out);
+}
+
+// The attributes of `path` with the cluster's own name for its type, which the library's
+// record narrows to whether it is a directory: the request GetFileAttributes sends, its reply
+// read by the library's parser, and "type" read from it here.
+CZuError ReadAttributes(Session& session, const std::string& path,
+                        Cluster::CFileAttributeInfo& info, std::string& type) {
+    const boost::shared_ptr<Cluster::CConnection> connection = session.Connection();
+    const boost::shared_ptr<Cluster::CParser> parser = session.Parser();
+    std::string encoded;
+    CZuError error = parser->ConvertPathToURLEncoding(path, encoded);
+    if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+    std::string reply;
+    error =
+        connection->SendRequest(Cluster::REQUEST_GET, "/v1/files/" + encoded + "/info/attributes",
+                                std::string(), reply, true);
+    if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+    error = parser->GetFileAttributesInfo(reply, info);
+    if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+    rapidjson::Document document;  // iterative: no nesting in a reply can exhaust the stack
+    document.Parse<rapidjson::kParseIterativeFlag>(reply.data(), reply.size());
+    if (!document.IsObject()) return CZuError::Success();
+    const auto member = document.FindMember("type");
+    if (member != document.MemberEnd() && member->value.IsString()) {
+        type =
+            FileTypeName(std::string(member->value.GetString(), member->value.GetStringLength()));
+    }
+    return CZuError::Success();
 }
 
 }  // namespace
 
 CZuError Login(CommandContext& context) {
-    if (context.output.format == Format::Json) {
-        PrintItem(context.out, Format::Json,
-                  {TextField("url", context.session.Url()),
-                   TextField("user", context.session.User()), BooleanField("logged_in", true)});
-    } else {
-        context.out << "Logged in to " << EscapeForTerminal(context.session.Url()) << " as "
-                    << EscapeForTerminal(context.session.User()) << '\n';
-    }
+    Acknowledge(context,
+                "Logged in to " + EscapeForTerminal(context.session.Url()) + " as " +
+                    EscapeForTerminal(context.session.User()),
+                {TextField("url", context.session.Url()), TextField("user", context.session.User()),
+                 BooleanField("logged_in", true)});
     return CZuError::Success();
 }
 
 CZuError ListSnapshots(CommandContext& context) {
-    std::list<Cluster::CSnapshotInfo> snapshots;
-    CZuError error = context.session.Snapshots().ListSnapshots(snapshots);
-    if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-    PrintAll(context, snapshots, SnapshotFields);
-    return CZuError::Success();
+    Cluster::CSnapshotQueries snapshots = context.session.Snapshots();
+    return PrintAll<Cluster::CSnapshotInfo>(
+        context,
+        [&](std::list<Cluster::CSnapshotInfo>& records) {
+            return snapshots.ListSnapshots(records);
+        },
+        SnapshotFields);
 }
 
 CZuError CreateSnapshot(CommandContext& context, const std::string& name, const std::string& source,
                         const std::string& expiration) {
+    CheckFields(context.output, SnapshotFields({}));
     uint64_t sourceId = 0;
     CZuError error = ResolveFileId(context, source, sourceId);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     Cluster::CSnapshotInfo snapshot;
     error = context.session.Snapshots().CreateSnapshot(name, sourceId, snapshot, expiration);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-    PrintItem(context.out, context.output.format, SnapshotFields(snapshot));
+    PrintItem(context.out, context.output, SnapshotFields(snapshot));
     return CZuError::Success();
 }
 
 CZuError DeleteSnapshot(CommandContext& context, uint64_t snapshotId) {
+    const Fields fields{NumberField("id", snapshotId), BooleanField("deleted", true)};
+    CheckFields(context.output, fields);
     CZuError error = context.session.Snapshots().DeleteSnapshot(snapshotId);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-    if (context.output.format == Format::Json) {
-        PrintItem(context.out, Format::Json,
-                  {NumberField("id", snapshotId), BooleanField("deleted", true)});
-    } else {
-        context.out << "Deleted snapshot " << snapshotId << '\n';
-    }
+    Acknowledge(context, "Deleted snapshot " + std::to_string(snapshotId), fields);
     return CZuError::Success();
 }
 
 CZuError DiffSnapshots(CommandContext& context, uint64_t olderId, uint64_t newerId) {
     Cluster::CSnapshotQueries snapshots = context.session.Snapshots();
-    Listing listing(context.out, context.output.format);
+    Listing listing(context.out, context.output, ChangeFields({}));
     pagewalk::PageCount count;
     auto fetch = [&](const std::string& pageLink, std::list<Cluster::CSnapshotDiffInfo>& changes,
                      std::string& nextLink) {
@@ -95,47 +137,52 @@ CZuError DiffSnapshots(CommandContext& context, uint64_t olderId, uint64_t newer
     };
     CZuError error = pagewalk::WalkPages<Cluster::CSnapshotDiffInfo>(fetch, handle, count);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+    listing.Finish();
     return CZuError::Success();
 }
 
 CZuError StatPath(CommandContext& context, const std::string& path) {
+    const EntryStyle style{ModeReading::OctalDigits, context.output.humanSizes};
+    CheckFields(context.output, EntryFields({}, style));
     Cluster::CFileAttributeInfo info;
-    CZuError error = context.session.Files().GetFileAttributes(path, info, 0);
+    std::string type;
+    CZuError error = ReadAttributes(context.session, path, info, type);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-    PrintItem(context.out, context.output.format,
-              EntryFields(info, {ModeReading::OctalDigits, context.output.humanSizes}));
+    PrintItem(context.out, context.output, EntryFields(info, style, type));
     return CZuError::Success();
 }
 
 CZuError ListSmbShares(CommandContext& context) {
-    std::list<Cluster::CSMBShareEntry> shares;
-    CZuError error = context.session.Shares().GetSMBShares(shares);
-    if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-    PrintAll(context, shares, SmbShareFields);
-    return CZuError::Success();
+    Cluster::CShares shares = context.session.Shares();
+    return PrintAll<Cluster::CSMBShareEntry>(
+        context,
+        [&](std::list<Cluster::CSMBShareEntry>& records) { return shares.GetSMBShares(records); },
+        SmbShareFields);
 }
 
 CZuError ShowSmbShare(CommandContext& context, uint64_t shareId) {
+    CheckFields(context.output, SmbShareFields({}));
     Cluster::CSMBShareEntry share;
     CZuError error = context.session.Shares().GetSMBShare(shareId, share);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-    PrintItem(context.out, context.output.format, SmbShareFields(share));
+    PrintItem(context.out, context.output, SmbShareFields(share));
     return CZuError::Success();
 }
 
 CZuError ListNfsExports(CommandContext& context) {
-    std::list<Cluster::CNFSExportEntry> nfsExports;
-    CZuError error = context.session.Shares().GetNFSExports(nfsExports);
-    if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-    PrintAll(context, nfsExports, NfsExportFields);
-    return CZuError::Success();
+    Cluster::CShares shares = context.session.Shares();
+    return PrintAll<Cluster::CNFSExportEntry>(
+        context,
+        [&](std::list<Cluster::CNFSExportEntry>& records) { return shares.GetNFSExports(records); },
+        NfsExportFields);
 }
 
 CZuError ShowNfsExport(CommandContext& context, uint64_t exportId) {
+    CheckFields(context.output, NfsExportFields({}));
     Cluster::CNFSExportEntry nfsExport;
     CZuError error = context.session.Shares().GetNFSExport(exportId, nfsExport);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-    PrintItem(context.out, context.output.format, NfsExportFields(nfsExport));
+    PrintItem(context.out, context.output, NfsExportFields(nfsExport));
     return CZuError::Success();
 }
 

@@ -11,11 +11,6 @@
 
 namespace clusterctl {
 
-struct OutputOptions {
-    Format format = Format::Text;
-    bool humanSizes = false;
-};
-
 struct CommandContext {
     Session& session;
     OutputOptions output;

@@ -38,7 +38,7 @@ class DirectoryWalk {
         : m_context(context),
           m_options(options),
           m_files(context.session.Files()),
-          m_listing(context.out, context.output.format, options.longFormat) {}
+          m_listing(context.out, context.output, Row({}), !PathsOnly()) {}
 
     CZuError Run() {
         std::vector<Level> levels(1);
@@ -64,6 +64,9 @@ class DirectoryWalk {
             if (error.IsError()) return error.Push(FX_CODE_LOCATION);
             levels.push_back(std::move(level));
         }
+        // The walk went through; a loop it did not enter leaves nothing out that was asked
+        // for, and the run's status tells of it.
+        m_listing.Finish();
         return LoopsMet();
     }
 
@@ -121,7 +124,7 @@ class DirectoryWalk {
     void ReportLoop(const Subdirectory& directory) {
         ++m_loops;
         m_context.progress.Clear();
-        m_context.out.flush();
+        FlushOutput(m_context.out);
         std::fprintf(stderr,
                      "clusterctl: file system loop: %s has the file id %llu of a directory "
                      "above it; not entered\n",
@@ -138,10 +141,14 @@ class DirectoryWalk {
                                        static_cast<unsigned long long>(m_loops));
     }
 
+    // Plain `ls` as a table shows names alone; every other form shows the entries' fields.
+    bool PathsOnly() const {
+        return m_context.output.format == Format::Table && !m_options.longFormat &&
+               m_context.output.fields.empty();
+    }
+
     Fields Row(const Cluster::CDirectoryEntry& entry) const {
-        if (m_context.output.format != Format::Json && !m_options.longFormat) {
-            return {TextField("path", entry.path)};
-        }
+        if (PathsOnly()) return {TextField("path", entry.path)};
         return EntryFields(entry, {ModeReading::Value, m_context.output.humanSizes});
     }
 

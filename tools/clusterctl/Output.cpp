@@ -3,12 +3,18 @@
 #include <openssl/evp.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <iostream>
+#include <set>
+#include <system_error>
 #include <utility>
 
 #include "TerminalText.h"
+#include "UsageError.h"
 #include "Utf8.h"
 
 namespace clusterctl {
@@ -16,10 +22,28 @@ namespace {
 
 constexpr const char* kColumnGap = "  ";
 constexpr const char* kEmptyCell = "-";
+constexpr const char* kCsvLineEnd = "\r\n";
 
 constexpr const char* kPathField = "path";
 
 using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+using Selection = std::vector<const Field*>;  // null where a row lacks a selected field
+
+// A failed write leaves errno as the system call set it; a stream can also fail without one.
+[[noreturn]] void ThrowOutputError(int errorNumber) {
+    throw OutputError(errorNumber != 0 ? errorNumber : EIO);
+}
+
+void WriteChecked(std::ostream& out, const std::string& text) {
+    errno = 0;
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (out.fail()) ThrowOutputError(errno);
+}
+
+// Only stdout can reach a terminal: other streams are the tests' strings.
+bool ReachesTerminal(const std::ostream& out) {
+    return &out == &std::cout && isatty(STDOUT_FILENO) == 1;
+}
 
 void WriteJsonString(JsonWriter& writer, const std::string& text) {
     writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
@@ -48,26 +72,66 @@ void WriteTextField(JsonWriter& writer, const Field& field) {
     WriteJsonString(writer, Base64(field.text));
 }
 
-std::string JsonObject(const Fields& fields) {
+std::string JsonObject(const Selection& fields) {
     rapidjson::StringBuffer buffer;
     JsonWriter writer(buffer);
     writer.StartObject();
-    for (const Field& field : fields) {
-        writer.Key(field.name.data(), static_cast<rapidjson::SizeType>(field.name.size()));
-        switch (field.kind) {
+    for (const Field* field : fields) {
+        if (field == nullptr) continue;
+        writer.Key(field->name.data(), static_cast<rapidjson::SizeType>(field->name.size()));
+        switch (field->kind) {
             case Field::Kind::Number:
-                writer.Uint64(field.number);
+                writer.Uint64(field->number);
                 break;
             case Field::Kind::Boolean:
-                writer.Bool(field.boolean);
+                writer.Bool(field->boolean);
                 break;
             case Field::Kind::Text:
-                WriteTextField(writer, field);
+                WriteTextField(writer, *field);
                 break;
         }
     }
     writer.EndObject();
     return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+std::string CsvValue(const Field* field, bool escape) {
+    if (field == nullptr) return "";
+    switch (field->kind) {
+        case Field::Kind::Number:
+            return std::to_string(field->number);
+        case Field::Kind::Boolean:
+            return field->boolean ? "true" : "false";
+        case Field::Kind::Text:
+            break;
+    }
+    return CsvField(escape ? EscapeForTerminal(field->text) : field->text);
+}
+
+std::string CsvLine(const std::vector<std::string>& values) {
+    std::string line;
+    for (size_t i = 0; i < values.size(); ++i) line += (i == 0 ? "" : ",") + values[i];
+    return line + kCsvLineEnd;
+}
+
+std::string CsvHeading(const std::vector<std::string>& names) {
+    std::vector<std::string> quoted;
+    for (const std::string& name : names) quoted.push_back(CsvField(name));
+    return CsvLine(quoted);
+}
+
+std::string CsvRow(const Selection& fields, bool escape) {
+    std::vector<std::string> values;
+    for (const Field* field : fields) values.push_back(CsvValue(field, escape));
+    return CsvLine(values);
+}
+
+std::string PathText(const Fields& row, bool escape) {
+    for (const Field& field : row) {
+        if (field.name == kPathField)
+            return (escape ? EscapeForTerminal(field.text) : field.text) + '\0';
+    }
+    return "";
 }
 
 // Columns are counted in characters, not bytes, so UTF-8 names line up too; the text is
@@ -78,8 +142,8 @@ size_t DisplayWidth(const std::string& text) {
     }));
 }
 
-std::string Shown(const Field& field) {
-    return field.text.empty() ? kEmptyCell : EscapeForTerminal(field.text);
+std::string Shown(const Field* field) {
+    return field == nullptr || field->text.empty() ? kEmptyCell : EscapeForTerminal(field->text);
 }
 
 std::string Heading(const std::string& name) {
@@ -88,21 +152,72 @@ std::string Heading(const std::string& name) {
     return heading;
 }
 
-void WritePath(std::ostream& out, const Fields& row) {
+const Field* Find(const Fields& row, const std::string& name) {
     for (const Field& field : row) {
-        if (field.name == kPathField) out << field.text << '\0';
+        if (field.name == name) return &field;
     }
+    return nullptr;
 }
 
-std::vector<const Field*> TableFields(const Fields& row) {
-    std::vector<const Field*> shown;
-    for (const Field& field : row) {
-        if (!field.detail) shown.push_back(&field);
+// What a format shows of a record: --fields when given, otherwise every field, or for a
+// table listing those that are not details.
+std::vector<std::string> ShownNames(const OutputOptions& options, const Fields& prototype,
+                                    bool tableListing) {
+    CheckFields(options, prototype);
+    if (!options.fields.empty()) return options.fields;
+    std::vector<std::string> names;
+    for (const Field& field : prototype) {
+        if (!tableListing || !field.detail) names.push_back(field.name);
     }
-    return shown;
+    return names;
+}
+
+Selection Select(const Fields& row, const std::vector<std::string>& names) {
+    Selection selection;
+    for (const std::string& name : names) selection.push_back(Find(row, name));
+    return selection;
+}
+
+std::string ItemText(const OutputOptions& options, const Fields& fields, bool escape) {
+    const Selection selection = Select(fields, ShownNames(options, fields, false));
+    switch (options.format) {
+        case Format::Json:
+        case Format::JsonLines:
+            return JsonObject(selection) + '\n';
+        case Format::Csv: {
+            std::vector<std::string> names;
+            for (const Field* field : selection) names.push_back(field->name);
+            return (options.headers ? CsvHeading(names) : "") + CsvRow(selection, escape);
+        }
+        case Format::Paths:
+            return PathText(fields, escape);
+        case Format::Table:
+            break;
+    }
+    size_t nameWidth = 0;
+    for (const Field* field : selection) nameWidth = std::max(nameWidth, field->name.size());
+    std::string text;
+    for (const Field* field : selection) {
+        text += field->name + ':' + std::string(nameWidth - field->name.size() + 1, ' ') +
+                Shown(field) + '\n';
+    }
+    return text;
 }
 
 }  // namespace
+
+OutputError::OutputError(int errorNumber)
+    : std::runtime_error("cannot write output: " + std::generic_category().message(errorNumber)),
+      m_errorNumber(errorNumber) {}
+
+void FlushOutput(std::ostream& out) {
+    // A stream that failed already keeps the errno of that write, as far as it is still there.
+    if (!out.fail()) {
+        errno = 0;
+        out.flush();
+    }
+    if (out.fail()) ThrowOutputError(errno);
+}
 
 Field TextField(std::string name, std::string text) {
     Field field;
@@ -134,25 +249,50 @@ Field Detail(Field field) {
     return field;
 }
 
-void PrintItem(std::ostream& out, Format format, const Fields& fields) {
-    if (format == Format::Json) {
-        out << JsonObject(fields) << '\n';
-        return;
-    }
-    if (format == Format::Paths) {
-        WritePath(out, fields);
-        return;
-    }
-    size_t nameWidth = 0;
-    for (const Field& field : fields) nameWidth = std::max(nameWidth, field.name.size());
-    for (const Field& field : fields) {
-        out << field.name << ':' << std::string(nameWidth - field.name.size() + 1, ' ')
-            << Shown(field) << '\n';
+Field Typically(size_t width, Field field) {
+    field.typicalWidth = width;
+    return field;
+}
+
+void CheckFields(const OutputOptions& options, const Fields& prototype) {
+    std::set<std::string> named;
+    for (const std::string& name : options.fields) {
+        if (Find(prototype, name) == nullptr) {
+            std::string available;
+            for (const Field& field : prototype)
+                available += (available.empty() ? "" : ", ") + field.name;
+            throw UsageError("--fields: no field \"" + name + "\"; the fields are " + available);
+        }
+        if (!named.insert(name).second)
+            throw UsageError("--fields: \"" + name + "\" is named twice");
     }
 }
 
-Listing::Listing(std::ostream& out, Format format, bool withHeading)
-    : m_out(out), m_format(format), m_withHeading(withHeading) {}
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + '"';
+}
+
+void PrintItem(std::ostream& out, const OutputOptions& options, const Fields& fields) {
+    WriteChecked(out, ItemText(options, fields, ReachesTerminal(out)));
+    FlushOutput(out);
+}
+
+Listing::Listing(std::ostream& out, const OutputOptions& options, const Fields& prototype,
+                 bool withHeading)
+    : m_out(out),
+      m_format(options.format),
+      m_headings(withHeading && options.headers),
+      m_raw(!ReachesTerminal(out)),
+      m_names(ShownNames(options, prototype, options.format == Format::Table)) {
+    for (const std::string& name : m_names) {
+        const Field* field = Find(prototype, name);
+        m_rightAligned.push_back(field->kind == Field::Kind::Number);
+        m_typicalWidths.push_back(field->typicalWidth);
+    }
+}
 
 void Listing::Add(Fields row) {
     m_rows.push_back(std::move(row));
@@ -161,58 +301,83 @@ void Listing::Add(Fields row) {
 void Listing::Flush() {
     switch (m_format) {
         case Format::Json:
-            for (const Fields& row : m_rows) m_out << JsonObject(row) << '\n';
+            // One row a line, the separating comma leading the next, so that every page ends
+            // with a whole line (a progress line may be drawn below it).
+            for (const Fields& row : m_rows) {
+                Write((m_started ? "," : "[\n") + JsonObject(Select(row, m_names)) + '\n');
+                m_started = true;
+            }
+            break;
+        case Format::JsonLines:
+            for (const Fields& row : m_rows) Write(JsonObject(Select(row, m_names)) + '\n');
+            break;
+        case Format::Csv:
+            if (!m_started && !m_rows.empty() && m_headings) Write(CsvHeading(m_names));
+            m_started = m_started || !m_rows.empty();
+            for (const Fields& row : m_rows) Write(CsvRow(Select(row, m_names), !m_raw));
             break;
         case Format::Paths:
-            for (const Fields& row : m_rows) WritePath(m_out, row);
+            for (const Fields& row : m_rows) Write(PathText(row, !m_raw));
             break;
-        case Format::Text:
-            FlushText();
+        case Format::Table:
+            WriteTable(false);
             break;
     }
     m_rows.clear();
-    m_out.flush();
+    FlushOutput(m_out);
 }
 
-void Listing::FlushText() {
+void Listing::Finish() {
+    if (m_format == Format::Table && !m_started) WriteTable(true);
+    Flush();
+    if (m_format == Format::Json) Write(m_started ? "]\n" : "[]\n");
+    if (m_format == Format::Csv && !m_started && m_headings) Write(CsvHeading(m_names));
+    m_started = true;
+    FlushOutput(m_out);
+}
+
+void Listing::Write(const std::string& text) {
+    WriteChecked(m_out, text);
+}
+
+// `whole`: these rows are all there is, so no later page needs room.
+void Listing::WriteTable(bool whole) {
     if (m_rows.empty()) return;
-    std::vector<std::string> headings;
-    std::vector<bool> rightAligned;
-    for (const Field* field : TableFields(m_rows.front())) {
-        headings.push_back(Heading(field->name));
-        rightAligned.push_back(field->kind == Field::Kind::Number);
-    }
     std::vector<std::vector<std::string>> cells;
     for (const Fields& row : m_rows) {
         cells.emplace_back();
-        for (const Field* field : TableFields(row)) cells.back().push_back(Shown(*field));
+        for (const Field* field : Select(row, m_names)) cells.back().push_back(Shown(field));
     }
-    if (m_withHeading && !m_headingWritten) WidenColumns(headings);
-    for (const auto& rowCells : cells) WidenColumns(rowCells);
-    if (m_withHeading && !m_headingWritten) {
-        WriteRow(headings, std::vector<bool>(headings.size(), false));
-        m_headingWritten = true;
+    if (!m_started) {
+        std::vector<std::string> headings;
+        for (const std::string& name : m_names) headings.push_back(Heading(name));
+        m_widths.assign(m_names.size(), 0);
+        for (size_t i = 0; i < m_names.size(); ++i) {
+            if (m_headings) m_widths[i] = DisplayWidth(headings[i]);
+            for (const auto& rowCells : cells)
+                m_widths[i] = std::max(m_widths[i], DisplayWidth(rowCells[i]));
+            if (!whole) m_widths[i] = std::max(m_widths[i], m_typicalWidths[i]);
+        }
+        m_started = true;
+        if (m_headings) WriteTableRow(headings, false);
     }
-    for (const auto& rowCells : cells) WriteRow(rowCells, rightAligned);
+    for (const auto& rowCells : cells) WriteTableRow(rowCells, true);
+    m_rows.clear();
 }
 
-void Listing::WidenColumns(const std::vector<std::string>& cells) {
-    if (m_widths.size() < cells.size()) m_widths.resize(cells.size(), 0);
-    for (size_t i = 0; i < cells.size(); ++i)
-        m_widths[i] = std::max(m_widths[i], DisplayWidth(cells[i]));
-}
-
-void Listing::WriteRow(const std::vector<std::string>& cells,
-                       const std::vector<bool>& rightAligned) {
+void Listing::WriteTableRow(const std::vector<std::string>& cells, bool values) {
+    std::string line;
     for (size_t i = 0; i < cells.size(); ++i) {
         const bool last = i + 1 == cells.size();
-        const std::string padding(m_widths[i] - DisplayWidth(cells[i]), ' ');
-        if (rightAligned[i]) m_out << padding;
-        m_out << cells[i];
-        if (!rightAligned[i] && !last) m_out << padding;
-        if (!last) m_out << kColumnGap;
+        const size_t width = DisplayWidth(cells[i]);
+        const std::string padding(m_widths[i] > width ? m_widths[i] - width : 0, ' ');
+        const bool right = values && m_rightAligned[i];
+        if (right) line += padding;
+        line += cells[i];
+        if (!right && !last) line += padding;
+        if (!last) line += kColumnGap;
     }
-    m_out << '\n';
+    Write(line + '\n');
 }
 
 }  // namespace clusterctl

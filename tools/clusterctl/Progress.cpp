@@ -1,5 +1,7 @@
 #include "Progress.h"
 
+#include "Signals.h"
+
 namespace clusterctl {
 namespace {
 
@@ -20,6 +22,7 @@ void ProgressLine::Update(const pagewalk::PageCount& count) {
     if (now - m_lastDraw < kRedrawInterval) return;
     const double seconds = std::chrono::duration<double>(now - m_start).count();
     const double rate = seconds > 0 ? static_cast<double>(count.entries) / seconds : 0.0;
+    SetProgressLineShown(true);  // before drawing: a signal may come halfway
     std::fprintf(m_terminal, "\r\033[K%llu pages, %llu entries, %.0f entries/s",
                  static_cast<unsigned long long>(count.pages),
                  static_cast<unsigned long long>(count.entries), rate);
@@ -37,6 +40,7 @@ void ProgressLine::Clear() {
     std::fputs("\r\033[K", m_terminal);
     std::fflush(m_terminal);
     m_shown = false;
+    SetProgressLineShown(false);
 }
 
 }  // namespace clusterctl

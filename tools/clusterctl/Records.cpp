@@ -1,5 +1,6 @@
 #include "Records.h"
 
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 
@@ -64,14 +65,28 @@ Fields ChangeFields(const Cluster::CSnapshotDiffInfo& change) {
     return {TextField("op", OperationName(change.operation)), TextField("path", change.path)};
 }
 
-Fields EntryFields(const Cluster::CDirectoryEntry& entry, const EntryStyle& style) {
+std::string FileTypeName(const std::string& clusterType) {
+    static const std::string kPrefix = "FS_FILE_TYPE_";
+    if (clusterType.size() <= kPrefix.size() ||
+        clusterType.compare(0, kPrefix.size(), kPrefix) != 0)
+        return clusterType;
+    std::string name = clusterType.substr(kPrefix.size());
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+}
+
+// Listings are streamed, so the columns whose values vary in width get room for the usual
+// ones up front: a size below a terabyte, "1023M", a 10-digit id, "directory".
+Fields EntryFields(const Cluster::CDirectoryEntry& entry, const EntryStyle& style,
+                   const std::string& type) {
     const std::string size = style.humanSizes ? HumanSize(entry.size) : std::to_string(entry.size);
-    return {TextField("type", entry.isDirectory ? "directory" : "file"),
+    const std::string typeName = !type.empty() ? type : entry.isDirectory ? "directory" : "file";
+    return {Typically(9, TextField("type", typeName)),
             TextField("mode", ModeText(entry.mode, style.mode)),
-            NumberField("owner", entry.owner),
-            NumberField("group", entry.group),
-            NumberField("size", entry.size, size),
-            Detail(NumberField("id", entry.id)),
+            Typically(5, NumberField("owner", entry.owner)),
+            Typically(5, NumberField("group", entry.group)),
+            Typically(style.humanSizes ? 5 : 12, NumberField("size", entry.size, size)),
+            Detail(Typically(10, NumberField("id", entry.id))),
             Detail(TextField("change_time", IsoTime(entry.changeTime))),
             Detail(TextField("creation_time", IsoTime(entry.creationTime))),
             TextField("modification_time", IsoTime(entry.modificationTime)),

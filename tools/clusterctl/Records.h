@@ -18,14 +18,22 @@ std::string HumanSize(uint64_t bytes);
 // reply holds its octal digits read as a decimal number.
 enum class ModeReading { Value, OctalDigits };
 
+// "FS_FILE_TYPE_SYMLINK" as "symlink"; a type without that prefix as it was sent.
+std::string FileTypeName(const std::string& clusterType);
+
 struct EntryStyle {
     ModeReading mode = ModeReading::Value;
     bool humanSizes = false;
 };
 
+// Each gives every field of its record in the order shown; a default-constructed record gives
+// the names for Listing and CheckFields.
 Fields SnapshotFields(const Cluster::CSnapshotInfo& snapshot);
 Fields ChangeFields(const Cluster::CSnapshotDiffInfo& change);
-Fields EntryFields(const Cluster::CDirectoryEntry& entry, const EntryStyle& style);
+// `type` is the cluster's own name for the entry's type (see FileTypeName); empty: "directory"
+// or "file" as the library's record tells them apart.
+Fields EntryFields(const Cluster::CDirectoryEntry& entry, const EntryStyle& style,
+                   const std::string& type = std::string());
 Fields SmbShareFields(const Cluster::CSMBShareEntry& share);
 Fields NfsExportFields(const Cluster::CNFSExportEntry& nfsExport);
 

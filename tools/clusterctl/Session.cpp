@@ -7,25 +7,22 @@
 #include <cstdlib>
 
 #include "ClusterSim.h"
-#include "Password.h"
+#include "ExitStatus.h"
+#include "Failure.h"
+#include "Prompts.h"
+#include "UsageError.h"
 #include "platform/TNLibCurl.h"
 
 namespace clusterctl {
 namespace {
 
-// The embedded cluster's account (the simulator's default).
-constexpr const char* kEmbeddedUser = "admin";
-constexpr const char* kEmbeddedPassword = "admin";
-// Error code for a cluster that could not be started in this process.
-constexpr unsigned int kEmbeddedStartError = 1067;
+// The simulated cluster's account (the simulator's default); also the default user name.
+constexpr const char* kSimulatedUser = "admin";
+constexpr const char* kSimulatedPassword = "admin";
 
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
-}
-
-std::string FirstOf(const std::string& given, const std::string& fallback) {
-    return given.empty() ? fallback : given;
 }
 
 void ConfigureTransport(const ConnectionOptions& options, const std::string& caFile) {
@@ -60,13 +57,22 @@ void WarnIfPlainHttp(const std::string& url) {
 Session::Session() = default;
 Session::~Session() = default;
 
+std::string SimulatedStateFolder() {
+    const std::string chosen = Environment("CLUSTER_SIM_STATE");
+    if (!chosen.empty()) return chosen;
+    const std::string state = Environment("XDG_STATE_HOME");
+    if (!state.empty()) return state + "/clusterctl/simulated";
+    const std::string home = Environment("HOME");
+    if (!home.empty()) return home + "/.local/state/clusterctl/simulated";
+    throw UsageError("no folder for the simulated cluster's state: set CLUSTER_SIM_STATE");
+}
+
 CZuError Session::Open(const ConnectionOptions& options) {
-    m_url = FirstOf(options.url, Environment("CLUSTER_URL"));
-    m_user = FirstOf(options.user, FirstOf(Environment("CLUSTER_USER"), kEmbeddedUser));
+    m_url = options.url;
+    m_user = options.user.empty() || options.simulated ? kSimulatedUser : options.user;
     std::string caFile = options.caFile;
-    if (m_url.empty()) {
-        CZuError error = StartEmbeddedCluster();
-        if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+    if (options.simulated) {
+        StartSimulatedCluster();
         caFile = m_simulator->CaFile();
     }
     ConfigureTransport(options, caFile);
@@ -79,26 +85,28 @@ CZuError Session::Open(const ConnectionOptions& options) {
     return CZuError::Success();
 }
 
-CZuError Session::StartEmbeddedCluster() {
-    m_simulator.reset(new clustersim::Simulator);
-    std::string why;
-    if (!m_simulator->Start(&why)) {
-        return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kEmbeddedStartError,
-                                       "Cannot start the embedded simulated cluster: %s",
-                                       why.c_str());
-    }
-    m_url = m_simulator->BaseUrl();
-    std::fprintf(stderr, "clusterctl: no --url given; using the embedded simulated cluster at %s\n",
-                 m_url.c_str());
-    return CZuError::Success();
+Cluster::CRequestOutcome Session::LastOutcome() const {
+    return m_connection ? m_connection->GetLastRequestOutcome() : Cluster::CRequestOutcome();
 }
 
-// An explicit file wins over the environment; the embedded cluster needs no prompt.
+void Session::StartSimulatedCluster() {
+    clustersim::Options options;
+    options.stateDir = SimulatedStateFolder();
+    m_simulator.reset(new clustersim::Simulator(options));
+    std::string why;
+    if (!m_simulator->Start(&why)) {
+        throw Failure(kExitFailure, "cannot start the simulated cluster: " + why);
+    }
+    m_url = m_simulator->BaseUrl();
+}
+
+// The simulated cluster has its own account; otherwise an explicit file wins over the
+// environment.
 std::string Session::Password(const ConnectionOptions& options) const {
+    if (m_simulator) return kSimulatedPassword;
     if (!options.passwordFile.empty()) return ReadPasswordFile(options.passwordFile);
     const char* fromEnvironment = std::getenv("CLUSTER_PASSWORD");
     if (fromEnvironment != nullptr) return fromEnvironment;
-    if (m_simulator) return kEmbeddedPassword;
     return PromptForPassword("Password for " + m_user + " at " + m_url + ": ");
 }
 

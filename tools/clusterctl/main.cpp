@@ -3,18 +3,21 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "CommandLine.h"
 #include "Diagnostics.h"
-#include "TerminalText.h"
+#include "ExitStatus.h"
+#include "Failure.h"
+#include "Signals.h"
 #include "UsageError.h"
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using namespace clusterctl;
 
 // The process holds a password and a bearer token: a core file or a debugger attached by
 // another process of the same user must not carry them off.
@@ -24,33 +27,55 @@ void ForbidCoreDumps() {
     prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
-CZuError Run(const clusterctl::Invocation& invocation) {
-    clusterctl::Session session;
+// Output that cannot be written is a failure, except that a reader who closed the pipe
+// (`| head`) ends the run as it ends any tool: quietly, by SIGPIPE.
+int OutputFailed(const OutputError& error) {
+    if (error.ErrorNumber() == EPIPE) {
+        std::signal(SIGPIPE, SIG_DFL);
+        std::raise(SIGPIPE);
+    }
+    ReportLine(std::string("cannot write output: ") + std::strerror(error.ErrorNumber()));
+    return kExitFailure;
+}
+
+int Run(const Invocation& invocation) {
+    Session session;
+    FailureScene scene{invocation.command, invocation.connection.url, "", true, invocation.verbose};
     CZuError error = session.Open(invocation.connection);
-    if (error.IsError()) return error;
-    // Destroyed before an error is reported, so the line is gone by then.
-    clusterctl::ProgressLine progress(stderr, isatty(STDERR_FILENO), isatty(STDOUT_FILENO));
-    clusterctl::CommandContext context{session, invocation.output, progress, std::cout};
-    return invocation.command(context);
+    scene.url = session.Url();
+    scene.user = session.User();
+    if (error.IsError()) return ReportFailure(error, session.LastOutcome(), scene);
+    scene.duringLogin = false;
+    {
+        // Destroyed before an error is reported, so the line is gone by then.
+        ProgressLine progress(stderr, isatty(STDERR_FILENO), isatty(STDOUT_FILENO));
+        CommandContext context{session, invocation.output, progress, std::cout};
+        error = invocation.run(context);
+    }
+    FlushOutput(std::cout);
+    if (error.IsError()) return ReportFailure(error, session.LastOutcome(), scene);
+    return kExitSuccess;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     ForbidCoreDumps();
-    clusterctl::Invocation invocation;
-    if (const auto exitStatus = clusterctl::ParseCommandLine(argc, argv, invocation)) {
-        return *exitStatus;
-    }
-    clusterctl::SetUpDiagnostics(invocation.verbose);
+    InstallInterruptHandlers();
+    // A closed pipe shows as EPIPE on the write, so it can be told from other write failures.
+    std::signal(SIGPIPE, SIG_IGN);
+    Invocation invocation;
+    if (const auto exitStatus = ParseCommandLine(argc, argv, invocation)) return *exitStatus;
+    SetUpDiagnostics(invocation.verbose);
     try {
-        const CZuError error = Run(invocation);
-        if (!error.IsError()) return 0;
-        clusterctl::ReportError(error, invocation.verbose);
-        return kExitFailure;
-    } catch (const clusterctl::UsageError& error) {
-        std::fprintf(stderr, "clusterctl: %s\n",
-                     clusterctl::EscapeForTerminal(error.what()).c_str());
+        return Run(invocation);
+    } catch (const UsageError& error) {
+        ReportLine(error.what());
         return kExitUsage;
+    } catch (const Failure& failure) {
+        ReportLine(failure.what());
+        return failure.ExitStatus();
+    } catch (const OutputError& error) {
+        return OutputFailed(error);
     }
 }

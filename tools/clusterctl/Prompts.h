@@ -1,5 +1,5 @@
-// Where the password comes from. It is never taken from the command line, where other users
-// of the machine could read it from the process list.
+// What clusterctl asks a person: the password, which is never taken from the command line,
+// where other users of the machine could read it from the process list, and confirmations.
 #pragma once
 
 #include <string>
@@ -13,5 +13,8 @@ std::string ReadPasswordFile(const std::string& path);
 // Asks on stderr and reads one line from the terminal on stdin with echo turned off.
 // Throws UsageError when stdin is not a terminal.
 std::string PromptForPassword(const std::string& prompt);
+
+// Asks a yes/no question on stderr and reads the answer from stdin; only "y" or "yes" agree.
+bool Confirm(const std::string& question);
 
 }  // namespace clusterctl

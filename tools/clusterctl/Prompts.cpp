@@ -1,28 +1,18 @@
-#include "Password.h"
+#include "Prompts.h"
 
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 
+#include "Signals.h"
 #include "TerminalText.h"
 #include "UsageError.h"
 
 namespace clusterctl {
 namespace {
-
-// The terminal settings to put back if the user interrupts the prompt; echo must not stay
-// off in their shell.
-struct termios g_savedTerminal;
-
-void RestoreTerminalAndDie(int signalNumber) {
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
-    std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
-}
 
 void StripLineEnd(std::string& line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
@@ -37,27 +27,25 @@ std::string ReadLine(std::FILE* file) {
     return line;
 }
 
+// Echo must not stay off in the user's shell, also when the prompt is interrupted.
 class EchoOff {
   public:
     EchoOff() {
-        tcgetattr(STDIN_FILENO, &g_savedTerminal);
-        struct termios quiet = g_savedTerminal;
+        tcgetattr(STDIN_FILENO, &m_saved);
+        struct termios quiet = m_saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        m_oldInterrupt = std::signal(SIGINT, RestoreTerminalAndDie);
-        m_oldTerminate = std::signal(SIGTERM, RestoreTerminalAndDie);
+        RememberTerminalSettings(m_saved);
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
     ~EchoOff() {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
-        std::signal(SIGINT, m_oldInterrupt);
-        std::signal(SIGTERM, m_oldTerminate);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_saved);
+        ForgetTerminalSettings();
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
 
   private:
-    void (*m_oldInterrupt)(int);
-    void (*m_oldTerminate)(int);
+    struct termios m_saved {};
 };
 
 // As ssh does for keys: the file is still used, but its owner should know others can read it.
@@ -99,6 +87,13 @@ std::string PromptForPassword(const std::string& prompt) {
     }
     std::fputs("\n", stderr);  // the user's Enter was not echoed
     return password;
+}
+
+bool Confirm(const std::string& question) {
+    std::fprintf(stderr, "%s [y/N] ", question.c_str());
+    std::fflush(stderr);
+    const std::string answer = ReadLine(stdin);
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES" || answer == "Yes";
 }
 
 }  // namespace clusterctl
