@@ -2,37 +2,16 @@
 // one actionable line per failure, snapshots by name, confirmation before deletion, profiles,
 // the simulated cluster's state between runs, and interruption.
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <chrono>
-#include <fstream>
 #include <regex>
 #include <thread>
 
 #include "ClusterctlFixture.h"
+#include "ScratchDirectory.h"
 
 namespace ctltest {
 namespace {
-
-// A private folder for one test; removed with what the test left in it.
-class TemporaryFolder {
-  public:
-    TemporaryFolder() {
-        std::string pattern = ::testing::TempDir() + "clusterctl-XXXXXX";
-        m_path = mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    ~TemporaryFolder() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-    const std::string& Path() const { return m_path; }
-    std::string Write(const std::string& name, const std::string& text) const {
-        const std::string file = m_path + "/" + name;
-        std::ofstream(file) << text;
-        chmod(file.c_str(), 0600);
-        return file;
-    }
-
-  private:
-    std::string m_path;
-};
 
 void ExpectFailure(const Outcome& run, int status, const std::string& line) {
     EXPECT_EQ(run.status, status) << run.err;
@@ -143,7 +122,7 @@ TEST_F(ClusterctlTest, ConventionsOfACommandLineTool) {
 }
 
 TEST_F(ClusterctlTest, ProfilesFillWhatTheCommandLineLeavesOpen) {
-    TemporaryFolder config;
+    ScratchDirectory config("clusterctl");
     ASSERT_EQ(mkdir((config.Path() + "/clusterctl").c_str(), 0700), 0);
     config.Write("clusterctl/password", std::string(kPassword) + "\n");
     config.Write("clusterctl/config.toml", "[nightly]\nurl = \"" + s_sim->BaseUrl() +
@@ -164,7 +143,7 @@ TEST_F(ClusterctlTest, ProfilesFillWhatTheCommandLineLeavesOpen) {
 }
 
 TEST_F(ClusterctlTest, TheSimulatedClusterRunsOnlyWhenAskedAndKeepsItsState) {
-    TemporaryFolder state;
+    ScratchDirectory state("clusterctl");
     const Strings environment{"CLUSTER_SIM_STATE=" + state.Path() + "/simulated"};
     const Outcome made =
         RunCtl({"--simulated", "-o", "json", "snapshots", "create", "keepme", "--source", "/home"},

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "Cluster/ClusterSnapshotQueries.h"
+#include "ScratchDirectory.h"
 #include "SimFixture.h"
 #include "Tls.h"
 
@@ -35,22 +36,6 @@ std::string ReadFile(const std::string& path) {
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
-
-// A private directory for the files one test writes, removed with everything in it.
-class ScratchDirectory {
-  public:
-    ScratchDirectory() {
-        std::string pattern = ::testing::TempDir() + "tls-test-XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
-    }
-    ~ScratchDirectory() {
-        if (!m_path.empty()) std::system(("rm -rf '" + m_path + "'").c_str());
-    }
-    const std::string& Path() const { return m_path; }
-
-  private:
-    std::string m_path;
-};
 
 // A self-signed server certificate, its own CA, valid from `fromDays` to `untilDays` (days
 // relative to now) for localhost and 127.0.0.1, written with its key as PEM files.
@@ -168,7 +153,7 @@ class TlsTest : public SimTest {
         EXPECT_EQ(1u, events->codes.size());
     }
 
-    ScratchDirectory scratch;
+    ScratchDirectory scratch{"tls-test"};
 
   private:
     bool m_hadBundle = false;
