@@ -4,6 +4,7 @@ cluster_add_gtest(sim_tests
         ${CMAKE_CURRENT_LIST_DIR}/sim_client.cpp
         ${CMAKE_CURRENT_LIST_DIR}/sim_cli_tests.cpp
         ${CMAKE_CURRENT_LIST_DIR}/sim_fault_tests.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/sim_realism_tests.cpp
         ${CMAKE_CURRENT_LIST_DIR}/sim_state_tests.cpp
         ${CMAKE_CURRENT_LIST_DIR}/sim_tests.cpp
     LIBS clustersim child_process CURL::libcurl RapidJSON::RapidJSON

@@ -1,10 +1,6 @@
 // The cluster-sim executable: its options, the one line it prints, and a clean stop on signals.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <regex>
@@ -13,55 +9,10 @@
 
 #include "sim_client.h"
 
-extern char** environ;
-
 namespace {
 
 using simtest::Client;
-
-class Program {
-  public:
-    explicit Program(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), CLUSTER_SIM_PATH);
-        std::vector<char*> argv;
-        for (auto& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        int output[2];
-        if (pipe(output) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(output[1]);
-        m_output = output[0];
-    }
-    ~Program() {
-        if (m_pid > 0) Signal(SIGKILL), ExitCode();
-        if (m_output >= 0) close(m_output);
-    }
-
-    // Everything printed until the first newline or the end of output.
-    std::string FirstLine() {
-        std::string line;
-        char c = 0;
-        pollfd entry{m_output, POLLIN, 0};
-        while (poll(&entry, 1, 10000) > 0 && read(m_output, &c, 1) == 1 && c != '\n') line += c;
-        return line;
-    }
-    void Signal(int signal) const { kill(m_pid, signal); }
-    int ExitCode() {
-        int status = 0;
-        if (m_pid <= 0 || waitpid(m_pid, &status, 0) != m_pid) return -1;
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-  private:
-    pid_t m_pid = -1;
-    int m_output = -1;
-};
+using simtest::Program;
 
 TEST(SimProgram, PrintsItsUrlAndCertificateAndStopsOnSigterm) {
     Program program({"--listen", "127.0.0.1:0"});

@@ -1,12 +1,18 @@
 #include "sim_client.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <utility>
+
+extern char** environ;
 
 namespace simtest {
 namespace {
@@ -25,12 +31,20 @@ rapidjson::Document Reply::Json() const {
 }
 
 std::string Reply::Description() const {
+    return Member("description");
+}
+
+std::string Reply::ErrorClass() const {
+    return Member("error_class");
+}
+
+std::string Reply::Member(const char* name) const {
     const rapidjson::Document document = Json();
-    if (document.HasParseError() || !document.IsObject() || !document.HasMember("description") ||
-        !document["description"].IsString()) {
+    if (document.HasParseError() || !document.IsObject() || !document.HasMember(name) ||
+        !document[name].IsString()) {
         return {};
     }
-    return document["description"].GetString();
+    return document[name].GetString();
 }
 
 Client::Client(const clustersim::Simulator& sim) : Client(sim.BaseUrl(), sim.CaFile()) {}
@@ -60,10 +74,14 @@ Reply Client::Send(const std::string& method, const std::string& target, const s
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, Collect);
     curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &reply.body);
     curl_easy_setopt(m_curl, CURLOPT_TIMEOUT, 20L);
+    curl_easy_setopt(m_curl, CURLOPT_FRESH_CONNECT, freshConnections ? 1L : 0L);
     if (!m_ca.empty()) curl_easy_setopt(m_curl, CURLOPT_CAINFO, m_ca.c_str());
     reply.code = curl_easy_perform(m_curl);
     curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &reply.status);
     curl_easy_getinfo(m_curl, CURLINFO_NUM_CONNECTS, &reply.newConnections);
+    curl_off_t retryAfter = 0;
+    curl_easy_getinfo(m_curl, CURLINFO_RETRY_AFTER, &retryAfter);
+    reply.retryAfter = static_cast<long>(retryAfter);
     const char* type = nullptr;
     curl_easy_getinfo(m_curl, CURLINFO_CONTENT_TYPE, &type);
     reply.contentType = type ? type : "";
@@ -82,6 +100,47 @@ std::string Client::LogIn(const std::string& user, const std::string& password) 
         token = document["bearer_token"].GetString();
     }
     return token;
+}
+
+Program::Program(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), CLUSTER_SIM_PATH);
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int output[2];
+    if (pipe(output) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(output[1]);
+    m_output = output[0];
+}
+
+Program::~Program() {
+    if (m_pid > 0) Signal(SIGKILL), ExitCode();
+    if (m_output >= 0) close(m_output);
+}
+
+std::string Program::FirstLine() {
+    std::string line;
+    char c = 0;
+    pollfd entry{m_output, POLLIN, 0};
+    while (poll(&entry, 1, 10000) > 0 && read(m_output, &c, 1) == 1 && c != '\n') line += c;
+    return line;
+}
+
+void Program::Signal(int signal) const {
+    kill(m_pid, signal);
+}
+
+int Program::ExitCode() {
+    int status = 0;
+    if (m_pid <= 0 || waitpid(m_pid, &status, 0) != m_pid) return -1;
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 int ConnectLoopback(int port) {

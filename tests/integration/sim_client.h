@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 #include <rapidjson/document.h>
+#include <sys/types.h>
 
 #include <string>
 #include <vector>
@@ -18,10 +19,16 @@ struct Reply {
     std::string contentType;
     std::string body;
     long newConnections = 0;
+    long retryAfter = 0;  // seconds, 0 without a Retry-After header
 
     rapidjson::Document Json() const;
     // The reply's "description", empty unless the body is a JSON object carrying one.
     std::string Description() const;
+    // The same for its "error_class".
+    std::string ErrorClass() const;
+
+  private:
+    std::string Member(const char* name) const;
 };
 
 class Client {
@@ -41,11 +48,33 @@ class Client {
     std::string LogIn(const std::string& user = "admin", const std::string& password = "admin");
 
     std::string token;
+    // A new connection for each request: libcurl sends a request again, unasked, when a reused
+    // connection closes without an answer, which would hide a reset.
+    bool freshConnections = false;
 
   private:
     CURL* m_curl;
     std::string m_base;
     std::string m_ca;
+};
+
+// The cluster-sim executable run with `arguments`, its stdout on a pipe, stderr dropped; killed
+// when still running at the end.
+class Program {
+  public:
+    explicit Program(std::vector<std::string> arguments);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // Everything printed until the first newline or the end of output.
+    std::string FirstLine();
+    void Signal(int signal) const;
+    int ExitCode();
+
+  private:
+    pid_t m_pid = -1;
+    int m_output = -1;
 };
 
 int ConnectLoopback(int port);

@@ -227,7 +227,13 @@ void Api::RequireToken(const httplib::Request& request) const {
     }
     const bool bearer = authorization.size() > kScheme.size() &&
                         strncasecmp(authorization.c_str(), kScheme.c_str(), kScheme.size()) == 0;
-    if (!bearer || !m_state.accounts.IsValid(authorization.substr(kScheme.size()))) {
+    const TokenState state =
+        bearer ? m_state.accounts.Check(authorization.substr(kScheme.size())) : TokenState::Unknown;
+    if (state == TokenState::Expired) {
+        throw ApiError(401, "http_unauthorized_error",
+                       "the bearer token has expired; log in again");
+    }
+    if (state != TokenState::Valid) {
         throw ApiError(401, "http_unauthorized_error",
                        "the bearer token is not valid (expired or never issued); log in again");
     }

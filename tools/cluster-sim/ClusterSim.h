@@ -11,6 +11,14 @@
 
 namespace clustersim {
 
+// How often requests meet each random fault: probabilities from 0 to 1 that add up to at most 1.
+struct FaultRates {
+    double unavailable = 0;  // 503 with "Retry-After: 1" and a JSON error body
+    double busy = 0;         // 429 with "Retry-After: 1" and a JSON error body
+    double reset = 0;        // the connection closes without an answer; nothing is done
+    double truncated = 0;    // the answer is made (any change is done), half its body is sent
+};
+
 struct Options {
     std::string host = "127.0.0.1";  // loopback unless told otherwise
     int port = 0;                    // 0 picks a free port
@@ -33,6 +41,40 @@ struct Options {
     // back; accounts and tokens are not: they come from these options on every run.
     std::string stateDir;
     int lockWaitSeconds = 10;
+
+    // The faults of a real cluster, for clients that mean to ride them out. They all draw from
+    // generators made from `seed`, one for the faults and one for the latency, so a run whose
+    // requests come one after another meets the same faults every time.
+    unsigned tokenTtlSeconds = 0;  // > 0: a token gets 401 this long after its login
+    // Each request but a login (any to /v1/session/login) meets at most one of these, so a
+    // client can always log in. The fault plan below wins over them.
+    FaultRates faultRates;
+    uint64_t seed = 1;
+    // > 0: a request that arrives while this many are being handled gets 429 at once, with
+    // "Retry-After: 1". The server has 32 workers, so a limit above that changes nothing.
+    unsigned maxConcurrent = 0;
+    // Every request (logins too) is answered latencyMs plus 0 to latencyJitterMs later.
+    unsigned latencyMs = 0;
+    unsigned latencyJitterMs = 0;
+};
+
+// Reads the options above from the environment, for a simulator embedded in another program:
+// CLUSTER_SIM_TOKEN_TTL (seconds), CLUSTER_SIM_FAULT_RATE (KIND:P,... with KIND one of 503,
+// 429, reset, truncated), CLUSTER_SIM_SEED, CLUSTER_SIM_MAX_CONCURRENT and CLUSTER_SIM_LATENCY
+// (MS or MS:JITTER). Values read as cluster-sim's flags do. An unset or empty variable leaves
+// its option alone. False, with the variable and what is wrong in *error, for a bad value.
+bool OptionsFromEnvironment(Options* options, std::string* error);
+
+// What the server has seen since the Simulator was made, for tests and soak runs.
+struct ServerStatistics {
+    uint64_t requests = 0;  // every request that reached the handler, whatever its answer
+    // Random faults put on answers, by kind (faults of the fault plan are not counted).
+    uint64_t unavailable = 0;
+    uint64_t busy = 0;
+    uint64_t resets = 0;
+    uint64_t truncations = 0;
+    uint64_t expiredTokens = 0;        // 401s for a token past its time to live
+    uint64_t concurrencyRefusals = 0;  // 429s for too many requests in flight
 };
 
 // One request as the server received it.
@@ -97,6 +139,8 @@ class Simulator {
     // Fault plan.
     void AddFault(const Fault& fault);
     void ClearFaults();
+
+    ServerStatistics Statistics() const;
 
     // Users and tokens.
     void AddUser(const std::string& name, const std::string& password);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 namespace clustersim {
 namespace {
@@ -36,15 +37,20 @@ std::string HugeRecord(uint64_t index) {
 
 const uint64_t kHugeRecordSize = HugeRecord(0).size();
 
-void SendTruncated(const Fault& fault, httplib::Response& response) {
-    auto body =
-        std::make_shared<const std::string>(fault.body.empty() ? kSampleListing : fault.body);
-    response.status = 200;
-    response.set_content_provider(body->size(), fault.contentType,
+void SendHalf(std::string text, const std::string& contentType, httplib::Response& response) {
+    auto body = std::make_shared<const std::string>(std::move(text));
+    response.body.clear();
+    response.headers.erase("Content-Type");  // httplib adds its own, a second one
+    response.set_content_provider(body->size(), contentType,
                                   [body](size_t, size_t, httplib::DataSink& sink) {
                                       sink.write(body->data(), body->size() / 2);
                                       return false;  // httplib closes the connection
                                   });
+}
+
+void SendTruncated(const Fault& fault, httplib::Response& response) {
+    response.status = 200;
+    SendHalf(fault.body.empty() ? kSampleListing : fault.body, fault.contentType, response);
 }
 
 void StallAfterHeaders(const Fault& fault, httplib::Response& response, StopSignal& stop) {
@@ -142,6 +148,13 @@ bool ApplyFault(const Fault& fault, httplib::Response& response, Exchange& excha
             return true;
     }
     return false;
+}
+
+void CutShort(httplib::Response& response) {
+    std::string contentType = response.get_header_value("Content-Type");
+    if (contentType.empty()) contentType = "application/json";
+    SendHalf(response.body.empty() ? std::string("{}") : std::move(response.body), contentType,
+             response);
 }
 
 HugeDocument::HugeDocument(uint64_t size) : m_size(size), m_records(0) {

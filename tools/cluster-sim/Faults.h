@@ -44,6 +44,10 @@ class FaultPlan {
 bool ApplyFault(const Fault& fault, httplib::Response& response, Exchange& exchange,
                 StopSignal& stop);
 
+// Turns the answer made in `response` into one that announces its whole body and sends half of
+// it, then closes. An answer without a body is cut inside "{}", so that it is still cut.
+void CutShort(httplib::Response& response);
+
 // The body of a HugeBody fault: a listing page of exactly `size` bytes (all blanks when too small
 // for one), made piece by piece as it is sent so it never sits in memory whole.
 class HugeDocument {

@@ -3,12 +3,18 @@
 #include <openssl/rand.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "Render.h"
 #include "TreeDiff.h"
 
 namespace clustersim {
 namespace {
+
+// Tokens that expired this long ago are forgotten (then reported as unknown), so that a long
+// run of logins keeps a bounded set.
+constexpr std::chrono::hours kExpiredKept{1};
+constexpr size_t kFirstLook = 1024;
 
 std::string RandomToken() {
     constexpr size_t kBytes = 32;
@@ -98,7 +104,11 @@ std::shared_ptr<const RenderedChanges> SnapshotStore::Changes(const Snapshot& ne
     return cached;
 }
 
-Accounts::Accounts(const std::vector<std::pair<std::string, std::string>>& users) {
+Accounts::Accounts(const std::vector<std::pair<std::string, std::string>>& users,
+                   unsigned ttlSeconds)
+    : m_ttl(ttlSeconds > 0
+                ? std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(ttlSeconds))
+                : Clock::duration::max()) {
     for (const auto& [name, password] : users) m_passwords[name] = password;
 }
 
@@ -113,18 +123,40 @@ std::optional<std::string> Accounts::Login(const std::string& name, const std::s
     if (it == m_passwords.end() || it->second != password) return std::nullopt;
     std::string token = RandomToken();
     if (token.empty()) return std::nullopt;
-    m_tokens.insert(token);
+    const Clock::time_point now = Clock::now();
+    ForgetLongExpired(now);
+    const bool lasts = m_ttl == Clock::duration::max() || now > Clock::time_point::max() - m_ttl;
+    m_tokens[token] = lasts ? Clock::time_point::max() : now + m_ttl;
     return token;
 }
 
-bool Accounts::IsValid(const std::string& token) const {
+TokenState Accounts::Check(const std::string& token) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_tokens.count(token) != 0;
+    const auto it = m_tokens.find(token);
+    if (it == m_tokens.end()) return TokenState::Unknown;
+    if (Clock::now() < it->second) return TokenState::Valid;
+    ++m_expiredRefusals;
+    return TokenState::Expired;
+}
+
+uint64_t Accounts::ExpiredRefusals() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_expiredRefusals;
 }
 
 void Accounts::RevokeTokens() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_tokens.clear();
+}
+
+// Looks only when the set has doubled since the last look, so that logins stay cheap.
+void Accounts::ForgetLongExpired(Clock::time_point now) {
+    if (m_ttl == Clock::duration::max() || m_tokens.size() < m_nextLook) return;
+    const Clock::time_point before = now - kExpiredKept;
+    for (auto it = m_tokens.begin(); it != m_tokens.end();) {
+        it = it->second < before ? m_tokens.erase(it) : std::next(it);
+    }
+    m_nextLook = std::max<size_t>(kFirstLook, 2 * m_tokens.size());
 }
 
 uint64_t ShareRegistry::AddSmb(SmbShare share) {
@@ -171,7 +203,8 @@ void ShareRegistry::Restore(std::vector<SmbShare> smb, std::vector<NfsExport> nf
 }
 
 SimState::SimState(const Options& options)
-    : accounts(options.users), defaultPageSize(std::max(1u, options.defaultPageSize)) {}
+    : accounts(options.users, options.tokenTtlSeconds),
+      defaultPageSize(std::max(1u, options.defaultPageSize)) {}
 
 SnapshotPtr SimState::TakeSnapshot(const std::string& name, const std::string& sourcePath,
                                    const std::string& expiration) {

@@ -2,12 +2,12 @@
 // shares and exports. Each registry locks on its own; request threads share them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,18 +55,30 @@ class SnapshotStore {
     std::map<std::pair<uint64_t, uint64_t>, std::shared_ptr<const RenderedChanges>> m_changes;
 };
 
+enum class TokenState { Valid, Expired, Unknown };
+
 class Accounts {
   public:
-    explicit Accounts(const std::vector<std::pair<std::string, std::string>>& users);
+    // ttlSeconds > 0: a token expires that long after the login that issued it.
+    Accounts(const std::vector<std::pair<std::string, std::string>>& users, unsigned ttlSeconds);
     void AddUser(const std::string& name, const std::string& password);
     std::optional<std::string> Login(const std::string& name, const std::string& password);
-    bool IsValid(const std::string& token) const;
+    // An Expired answer is counted: each one is a 401 for an expired token.
+    TokenState Check(const std::string& token);
+    uint64_t ExpiredRefusals() const;
     void RevokeTokens();
 
   private:
+    using Clock = std::chrono::steady_clock;
+
+    void ForgetLongExpired(Clock::time_point now);
+
     mutable std::mutex m_mutex;
     std::map<std::string, std::string> m_passwords;
-    std::set<std::string> m_tokens;
+    std::map<std::string, Clock::time_point> m_tokens;  // each with its expiry
+    Clock::duration m_ttl;
+    uint64_t m_expiredRefusals = 0;
+    size_t m_nextLook = 0;  // the set's size at which ForgetLongExpired looks again
 };
 
 struct SmbShare {

@@ -1,6 +1,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <mutex>
 #include <optional>
@@ -9,11 +10,14 @@
 #include "ClusterSim.h"
 #include "Faults.h"
 #include "HttpServer.h"
+#include "OptionText.h"
+#include "Realism.h"
 #include "Seed.h"
 #include "SimState.h"
 #include "StateFolder.h"
 #include "StateFormat.h"
 #include "Tls.h"
+#include "Url.h"
 
 namespace clustersim {
 namespace {
@@ -104,14 +108,60 @@ struct Simulator::Impl {
         return result && !Save(&ignored) ? Result() : result;
     }
 
-    // Journal first, so that faulted and refused requests are on record too; faults come
-    // before the token check so they hit login as well.
+    // Every request goes on the journal, those turned away too. It is counted in flight first,
+    // so a request on the journal is already in the count. Plan faults come before the token
+    // check so they hit login as well; random faults spare it.
     void Handle(const httplib::Request& request, httplib::Response& response, Exchange& exchange) {
+        ++requests;
+        const Admission::Ticket ticket = admission.Enter();
         Record(request, exchange);
+        if (!ticket) {
+            ++concurrencyRefusals;
+            ReplyRetryLater(response, 429, "http_too_many_requests_error",
+                            "more than " + std::to_string(options.maxConcurrent) +
+                                " requests in flight; retry later");
+            return;
+        }
+        latency.Wait(stop);
+        // Drawn before the plan is asked, so that the sequence does not depend on the plan.
+        const RandomFault drawn = IsLogin(request) ? RandomFault::None : randomFaults.Draw();
         if (const auto fault = faults.Take(request.method, request.target)) {
             if (ApplyFault(*fault, response, exchange, stop)) return;
         }
-        api.Handle(request, response);
+        Inject(drawn, request, response, exchange);
+    }
+
+    static bool IsLogin(const httplib::Request& request) {
+        std::vector<std::string> captures;
+        return MatchRoute("/v1/session/login", SplitTarget(request.target).path, &captures);
+    }
+
+    void Inject(RandomFault drawn, const httplib::Request& request, httplib::Response& response,
+                Exchange& exchange) {
+        switch (drawn) {
+            case RandomFault::None:
+                api.Handle(request, response);
+                return;
+            case RandomFault::Unavailable:
+                ++unavailable;
+                ReplyRetryLater(response, 503, "http_service_unavailable_error",
+                                "the cluster is unavailable for a moment; retry later");
+                return;
+            case RandomFault::Busy:
+                ++busy;
+                ReplyRetryLater(response, 429, "http_too_many_requests_error",
+                                "the cluster is busy; retry later");
+                return;
+            case RandomFault::Reset:
+                ++resets;
+                exchange.DropConnection();
+                return;
+            case RandomFault::Truncated:
+                ++truncations;
+                api.Handle(request, response);
+                CutShort(response);
+                return;
+        }
     }
 
     // Bounded, so a long benchmark run does not grow it without end: when full, the older half
@@ -142,6 +192,15 @@ struct Simulator::Impl {
     Api api;
     FaultPlan faults;
     StopSignal stop;
+    RandomFaults randomFaults{options.faultRates, options.seed};
+    Latency latency{options.latencyMs, options.latencyJitterMs, options.seed};
+    Admission admission{options.maxConcurrent};
+    std::atomic<uint64_t> requests{0};
+    std::atomic<uint64_t> unavailable{0};
+    std::atomic<uint64_t> busy{0};
+    std::atomic<uint64_t> resets{0};
+    std::atomic<uint64_t> truncations{0};
+    std::atomic<uint64_t> concurrencyRefusals{0};
     std::mutex journalMutex;
     std::vector<JournalEntry> journal;
     std::unique_ptr<TlsIdentity> tls;
@@ -165,6 +224,7 @@ bool Simulator::Start(std::string* error) {
         return false;
     }
     const Options& options = m_impl->options;
+    if (!CheckFaultRates(options.faultRates, error)) return false;
     if (!options.stateDir.empty() && !m_impl->OpenStateFolder(error)) return false;
     m_impl->stop.Reset();
     const bool serving =
@@ -220,6 +280,18 @@ void Simulator::AddFault(const Fault& fault) {
 
 void Simulator::ClearFaults() {
     m_impl->faults.Clear();
+}
+
+ServerStatistics Simulator::Statistics() const {
+    ServerStatistics statistics;
+    statistics.requests = m_impl->requests;
+    statistics.unavailable = m_impl->unavailable;
+    statistics.busy = m_impl->busy;
+    statistics.resets = m_impl->resets;
+    statistics.truncations = m_impl->truncations;
+    statistics.expiredTokens = m_impl->state.accounts.ExpiredRefusals();
+    statistics.concurrencyRefusals = m_impl->concurrencyRefusals;
+    return statistics;
 }
 
 void Simulator::AddUser(const std::string& name, const std::string& password) {

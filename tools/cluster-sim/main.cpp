@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "ClusterSim.h"
+#include "OptionText.h"
 
 namespace {
 
 using clustersim::Fault;
 using clustersim::Options;
+using clustersim::ParseUnsigned;
 
 const char* const kUsage =
     "usage: cluster-sim [options]\n"
@@ -33,7 +35,19 @@ const char* const kUsage =
     "                           misbehave on requests whose target starts with PREFIX\n"
     "                           (an empty METHOD matches any), repeatable; KIND is one of\n"
     "                           delay:MS respond:STATUS truncated not-json close stall:MS\n"
-    "                           huge:BYTES\n";
+    "                           huge:BYTES\n"
+    "  --token-ttl SECONDS      a token gets 401 this long after its login (default 0, never)\n"
+    "  --fault-rate KIND:P      each request but a login meets this fault with probability P\n"
+    "                           (0 to 1), repeatable; KIND is one of 503 or 429 (with\n"
+    "                           Retry-After: 1), reset (closed without an answer, nothing\n"
+    "                           done) or truncated (done, half the answer sent); the rates\n"
+    "                           add up to at most 1; --fault matches win over them\n"
+    "  --seed N                 seed of the random faults and latency (default 1), so that\n"
+    "                           requests sent one after another meet the same faults each run\n"
+    "  --max-concurrent N       429 with Retry-After: 1 for a request that arrives while N\n"
+    "                           are being handled (default 0, no limit)\n"
+    "  --latency MS[:JITTER]    answer each request MS plus 0 to JITTER milliseconds later\n"
+    "                           (each at most 3600000)\n";
 
 struct CommandLine {
     Options options;
@@ -41,15 +55,6 @@ struct CommandLine {
     bool usersGiven = false;
     bool help = false;
 };
-
-bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* value) {
-    if (text.empty() || text.size() > 19 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    *value = std::stoull(text);
-    return *value <= max;
-}
 
 bool ParseListen(const std::string& text, Options* options) {
     const size_t colon = text.rfind(':');
@@ -135,6 +140,11 @@ bool ApplyValue(const std::string& flag, const std::string& value, CommandLine* 
         line->usersGiven = true;
         options.users.emplace_back(value.substr(0, colon), value.substr(colon + 1));
     }
+    if (flag == "--token-ttl") return clustersim::ParseTokenTtl(value, &options);
+    if (flag == "--fault-rate") return clustersim::ParseFaultRate(value, &options);
+    if (flag == "--seed") return clustersim::ParseSeed(value, &options);
+    if (flag == "--max-concurrent") return clustersim::ParseMaxConcurrent(value, &options);
+    if (flag == "--latency") return clustersim::ParseLatency(value, &options);
     if (flag == "--fault") {
         Fault fault;
         if (!ParseFault(value, &fault)) return false;
@@ -144,9 +154,10 @@ bool ApplyValue(const std::string& flag, const std::string& value, CommandLine* 
 }
 
 bool Parse(int argc, char** argv, CommandLine* line, std::string* error) {
-    static const std::set<std::string> kWithValue = {"--listen", "--cert",  "--key",
-                                                     "--files",  "--diff",  "--page-size",
-                                                     "--user",   "--fault", "--state-dir"};
+    static const std::set<std::string> kWithValue = {
+        "--listen",         "--cert",   "--key",       "--files",     "--diff",       "--page-size",
+        "--user",           "--fault",  "--state-dir", "--token-ttl", "--fault-rate", "--seed",
+        "--max-concurrent", "--latency"};
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
         if (flag == "--help" || flag == "-h") {
@@ -166,7 +177,7 @@ bool Parse(int argc, char** argv, CommandLine* line, std::string* error) {
             return false;
         }
     }
-    return true;
+    return clustersim::CheckFaultRates(line->options.faultRates, error);
 }
 
 }  // namespace
