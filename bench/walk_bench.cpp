@@ -17,7 +17,7 @@
 #include "Cluster/ClusterFileSystemQueries.h"
 #include "Cluster/ClusterShares.h"
 #include "Cluster/ClusterSnapshotQueries.h"
-#include "tools/clusterctl/PageWalker.h"
+#include "ClusterWalk/Pager.h"
 
 namespace {
 
@@ -94,8 +94,8 @@ Run FloorWalk(Fetcher& fetcher, std::string path, const char* marker) {
 template <class Record, class FetchPage>
 Run CountEveryPage(FetchPage&& fetchPage) {
     Run run;
-    pagewalk::PageCount count;
-    const CZuError error = pagewalk::WalkPages<Record>(
+    clusterwalk::PageCount count;
+    const CZuError error = clusterwalk::WalkPages<Record>(
         fetchPage, [](std::list<Record>&) { return CZuError::Success(); }, count);
     if (error.IsError()) std::fprintf(stderr, "%s\n", error.ToString().c_str());
     run.entries += count.entries;

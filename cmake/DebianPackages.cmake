@@ -1,5 +1,5 @@
 # Debian packages from the install components, with CPack's DEB generator:
-#   libclusterclient1      the four shared libraries (component runtime)
+#   libclusterclient1      the five shared libraries (component runtime)
 #   libclusterclient-dev   headers, .so links, CMake package, pkg-config file (component dev)
 #   clusterctl             clusterctl, cluster-sim, man pages, bash completion (component tools)
 # Built by scripts/package (a Release build for /usr) or `cpack -G DEB` in any build tree.
@@ -33,7 +33,8 @@ set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
 Logs in to one cluster and lists, creates and deletes snapshots, reads the
 changes between two snapshots page by page, lists SMB shares and NFS exports,
 lists directories and reads file attributes. Every call returns an error
-object; no exception leaves the library. Also holds the three stand-in
+object; no exception leaves the library. Also holds clusterwalk, which
+walks paged listings to their end, and the three stand-in
 platform libraries it is built on (ZuUtils, TnJsonLib, tnlibcurl).")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libclusterclient-dev)
@@ -42,7 +43,8 @@ set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${cluster_lib_package} (= ${cluster_deb_ve
 set(CPACK_COMPONENT_DEV_DESCRIPTION
     "client library for a storage cluster's REST API - development files
 Headers, the unversioned library links, the CMake package
-(find_package(ClusterClient)) and the pkg-config file (clusterclient).")
+(find_package(ClusterClient)) and the pkg-config files (clusterclient,
+clusterwalk).")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME clusterctl)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION net)

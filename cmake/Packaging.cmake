@@ -1,9 +1,9 @@
-# Install: public headers, the four shared libraries, a CMake package and a pkg-config file.
+# Install: public headers, the five shared libraries, a CMake package and pkg-config files.
 # Each rule names its component, which is its Debian package (cmake/DebianPackages.cmake):
 # runtime (the versioned libraries), dev (what builds against them) and tools (tools/).
 include(CMakePackageConfigHelpers)
 
-install(TARGETS clusterclient ZuUtils TnJsonLib tnlibcurl
+install(TARGETS clusterclient clusterwalk ZuUtils TnJsonLib tnlibcurl
         EXPORT ClusterClientTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
                 NAMELINK_COMPONENT dev
@@ -26,6 +26,11 @@ set(CLUSTER_PLATFORM_HEADERS
     ${PROJECT_SOURCE_DIR}/platform/TNLibCurl.h)
 install(FILES ${CLUSTER_PUBLIC_HEADERS}
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Cluster COMPONENT dev)
+set(CLUSTERWALK_PUBLIC_HEADERS
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/ClusterWalkExport.h
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/Pager.h)
+install(FILES ${CLUSTERWALK_PUBLIC_HEADERS}
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ClusterWalk COMPONENT dev)
 install(FILES ${CLUSTER_PLATFORM_HEADERS}
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/platform COMPONENT dev)
 install(FILES platform/json_spirit/json_spirit.h
@@ -46,7 +51,9 @@ install(FILES ${PROJECT_BINARY_DIR}/ClusterClientConfig.cmake
 # Relocatable: the prefix is found from where the .pc file lies.
 file(RELATIVE_PATH CLUSTER_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 configure_file(cmake/clusterclient.pc.in ${PROJECT_BINARY_DIR}/clusterclient.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/clusterclient.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+configure_file(cmake/clusterwalk.pc.in ${PROJECT_BINARY_DIR}/clusterwalk.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/clusterclient.pc ${PROJECT_BINARY_DIR}/clusterwalk.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT dev)
 
 include(${CMAKE_CURRENT_LIST_DIR}/DebianPackages.cmake)

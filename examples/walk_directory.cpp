@@ -1,6 +1,6 @@
 // List a directory page by page, live or as of a snapshot: ./walk_directory PATH [SNAPSHOT_ID]
 #include <Cluster/ClusterFileSystemQueries.h>
-#include <PageWalker.h>
+#include <ClusterWalk/Pager.h>
 
 #include "ExampleLogin.h"
 
@@ -15,19 +15,11 @@ int main(int argc, char** argv) {
     if (!connection) return 1;
     Cluster::CFileSystemQueries files(connection, boost::make_shared<Cluster::CParser>());
 
-    pagewalk::PageCount count;
-    const CZuError error = pagewalk::WalkPages<Cluster::CDirectoryEntry>(
-        [&](const std::string& pageLink, std::list<Cluster::CDirectoryEntry>& entries,
-            std::string& nextLink) {
-            return files.GetDirectoryEntries(path, entries, nextLink, snapshotId, pageLink);
-        },
-        [](std::list<Cluster::CDirectoryEntry>& entries) {
-            for (const auto& entry : entries) {
-                std::printf("%s\t%lu\t%s\n", entry.isDirectory ? "dir " : "file", entry.size,
-                            entry.path.c_str());
-            }
-            return CZuError::Success();
-        },
-        count);
-    return Report(error);
+    // One page in memory at a time; each step past a page's end reads the next one.
+    auto pager = clusterwalk::DirectoryPager(files, path, snapshotId);
+    for (const Cluster::CDirectoryEntry& entry : pager) {
+        std::printf("%s\t%lu\t%s\n", entry.isDirectory ? "dir " : "file", entry.size,
+                    entry.path.c_str());
+    }
+    return Report(pager.Error());
 }

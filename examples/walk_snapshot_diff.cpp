@@ -1,6 +1,6 @@
 // Print every change between two snapshots, page by page: ./walk_snapshot_diff OLDER NEWER
 #include <Cluster/ClusterSnapshotQueries.h>
-#include <PageWalker.h>
+#include <ClusterWalk/Pager.h>
 
 #include "ExampleLogin.h"
 
@@ -16,19 +16,10 @@ int main(int argc, char** argv) {
     Cluster::CSnapshotQueries snapshots(connection, boost::make_shared<Cluster::CParser>());
 
     static const char* const kOperations[] = {"CREATE", "DELETE", "MODIFY"};
-    pagewalk::PageCount count;
-    const CZuError error = pagewalk::WalkPages<Cluster::CSnapshotDiffInfo>(
-        [&](const std::string& pageLink, std::list<Cluster::CSnapshotDiffInfo>& changes,
-            std::string& nextLink) {
-            return snapshots.GetSnapshotDiff(older, newer, changes, nextLink, pageLink);
-        },
-        [](std::list<Cluster::CSnapshotDiffInfo>& changes) {
-            for (const auto& change : changes) {
-                std::printf("%s\t%s\n", kOperations[change.operation], change.path.c_str());
-            }
-            return CZuError::Success();
-        },
-        count);
-    std::fprintf(stderr, "%lu changes in %lu pages\n", count.entries, count.pages);
-    return Report(error);
+    auto pager = clusterwalk::SnapshotDiffPager(snapshots, older, newer);
+    for (const Cluster::CSnapshotDiffInfo& change : pager) {
+        std::printf("%s\t%s\n", kOperations[change.operation], change.path.c_str());
+    }
+    std::fprintf(stderr, "%lu changes in %lu pages\n", pager.Count().entries, pager.Count().pages);
+    return Report(pager.Error());
 }

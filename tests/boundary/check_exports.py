@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""Usage: check_exports.py LIBRARY EXPECTED
+"""Usage: check_exports.py LIBRARY EXPECTED [NAMESPACE]
 
 Fails unless the shared library's dynamic symbols are exactly its boundary: every signature
 listed in EXPECTED is defined, and nothing else is exported but the type information and
 virtual tables of the boundary classes. Weak copies of other code's templates, inline
 functions, virtual tables and type information (std, Boost, the platform's types) are emitted
 by every object that uses them and are not the library's own: they are not counted, unless
-they belong to namespace Cluster.
+they belong to the library's own namespace, NAMESPACE (Cluster by default).
 """
 import re
 import subprocess
@@ -62,28 +62,28 @@ def owner(name):
     return name, False
 
 
-def boundary_classes(expected):
+def boundary_classes(expected, namespace):
     return {name.split("::")[0] + "::" + name.split("::")[1]
-            for name in expected if name.startswith("Cluster::")}
+            for name in expected if name.startswith(namespace + "::")}
 
 
-def is_allowed(kind, name, expected, classes):
+def is_allowed(kind, name, expected, classes, namespace):
     if name in expected:
         return True
     entity, vague = owner(name)
     if vague and entity in classes:
         return True
-    return kind in WEAK_KINDS and not entity.startswith("Cluster::")
+    return kind in WEAK_KINDS and not entity.startswith(namespace + "::")
 
 
-def main(library, expected_path):
+def main(library, expected_path, namespace="Cluster"):
     expected = read_expected(expected_path)
-    classes = boundary_classes(expected)
+    classes = boundary_classes(expected, namespace)
     found = set()
     unexpected = []
     for kind, name in exported_symbols(library):
         found.add(name)
-        if not is_allowed(kind, name, expected, classes):
+        if not is_allowed(kind, name, expected, classes, namespace):
             unexpected.append(f"{kind} {name}")
     missing = sorted(expected - found)
     for symbol in sorted(set(unexpected)):
@@ -97,6 +97,6 @@ def main(library, expected_path):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
+    if len(sys.argv) not in (3, 4):
         sys.exit(__doc__)
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(*sys.argv[1:]))

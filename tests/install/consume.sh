@@ -14,7 +14,7 @@ cmake --build "$work/build" -j 2 >/dev/null
 
 libdir=$(find "$work/prefix" -name 'libclusterclient.so.1' -printf '%h\n' | head -1)
 grep -q 'SONAME.*libclusterclient.so.1' <<<"$(readelf -d "$libdir/libclusterclient.so.1")"
-PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --exists clusterclient
+PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --exists clusterclient clusterwalk
 g++ -std=c++17 -o "$work/by_pkgconfig" "$source_dir/examples/list_snapshots.cpp" \
     $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs clusterclient)
 

@@ -49,7 +49,7 @@ libdir=$(dirname "$(find "$root/usr/lib" -name 'libclusterclient.so.1' | head -1
 # The versioned libraries in the library package, the links to build with in the other.
 runtime_files=$(dpkg-deb -c "$runtime")
 dev_files=$(dpkg-deb -c "$dev")
-for lib in clusterclient ZuUtils TnJsonLib tnlibcurl; do
+for lib in clusterclient clusterwalk ZuUtils TnJsonLib tnlibcurl; do
     grep -q "/lib$lib\.so\.$version$" <<<"$runtime_files" || fail "lib$lib.so.$version not packaged"
     grep -q "/lib$lib\.so\.1 -> " <<<"$runtime_files" || fail "lib$lib.so.1 link not packaged"
     grep -q "/lib$lib\.so -> " <<<"$dev_files" || fail "lib$lib.so link not in the dev package"
@@ -58,6 +58,7 @@ for lib in clusterclient ZuUtils TnJsonLib tnlibcurl; do
         fail "lib$lib: SONAME"
 done
 grep -q '/usr/include/Cluster/ClusterVersion.h$' <<<"$dev_files" || fail "no ClusterVersion.h"
+grep -q '/usr/include/ClusterWalk/Pager.h$' <<<"$dev_files" || fail "no ClusterWalk/Pager.h"
 grep -q "CLUSTER_CLIENT_VERSION \"$version\"" "$root/usr/include/Cluster/ClusterVersion.h" ||
     fail "ClusterVersion.h does not say $version"
 
@@ -66,7 +67,8 @@ grep -q "CLUSTER_CLIENT_VERSION \"$version\"" "$root/usr/include/Cluster/Cluster
 # looked up in one dpkg call, by each name a merged /usr may have registered them under.
 needs=()  # "PACKAGE_FILE LIBRARY PATH"
 for pair in "$root/usr/bin/clusterctl:$tools" "$root/usr/bin/cluster-sim:$tools" \
-    "$libdir/libclusterclient.so.$version:$runtime" "$libdir/libZuUtils.so.$version:$runtime" \
+    "$libdir/libclusterclient.so.$version:$runtime" "$libdir/libclusterwalk.so.$version:$runtime" \
+    "$libdir/libZuUtils.so.$version:$runtime" \
     "$libdir/libTnJsonLib.so.$version:$runtime" "$libdir/libtnlibcurl.so.$version:$runtime"; do
     binary=${pair%%:*}
     deb=${pair#*:}

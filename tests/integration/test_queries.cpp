@@ -7,9 +7,9 @@
 #include "Cluster/ClusterFileSystemQueries.h"
 #include "Cluster/ClusterShares.h"
 #include "Cluster/ClusterSnapshotQueries.h"
+#include "ClusterWalk/Pager.h"
 #include "SimFixture.h"
 #include "tests/support/Signatures.h"
-#include "tools/clusterctl/PageWalker.h"
 
 using namespace Cluster;
 using clustersim::Fault;
@@ -45,8 +45,8 @@ class QueryTest : public SimTest {
     std::vector<CDirectoryEntry> WalkDirectory(const std::string& path, int snapshotId,
                                                std::vector<std::string>* targets = nullptr) {
         std::vector<CDirectoryEntry> all;
-        pagewalk::PageCount count;
-        const CZuError error = pagewalk::WalkPages<CDirectoryEntry>(
+        clusterwalk::PageCount count;
+        const CZuError error = clusterwalk::WalkPages<CDirectoryEntry>(
             [&](const std::string& pageLink, std::list<CDirectoryEntry>& page,
                 std::string& nextLink) {
                 CZuError read =
@@ -116,8 +116,8 @@ TEST_F(QueryTest, DiffIsWalkedPageByPageIntoOneList) {
 
     std::list<CSnapshotDiffInfo> changes;
     std::vector<std::string> targets;
-    pagewalk::PageCount count;
-    const CZuError error = pagewalk::WalkPages<CSnapshotDiffInfo>(
+    clusterwalk::PageCount count;
+    const CZuError error = clusterwalk::WalkPages<CSnapshotDiffInfo>(
         [&](const std::string& pageLink, std::list<CSnapshotDiffInfo>& page,
             std::string& nextLink) {
             nextLink = "stale";  // a page must overwrite it

@@ -14,8 +14,8 @@
 
 #include "Cluster/ClusterFileSystemQueries.h"
 #include "Cluster/ClusterSnapshotQueries.h"
+#include "ClusterWalk/Pager.h"
 #include "SimFixture.h"
-#include "tools/clusterctl/PageWalker.h"
 
 using namespace Cluster;
 
@@ -37,8 +37,8 @@ std::string WithoutTrailingSlash(std::string path) {
 // Every file below `directory`, directory by directory and page by page.
 CZuError Walk(CFileSystemQueries& files, const std::string& directory, int snapshotId,
               Files& found) {
-    pagewalk::PageCount count;
-    return pagewalk::WalkPages<CDirectoryEntry>(
+    clusterwalk::PageCount count;
+    return clusterwalk::WalkPages<CDirectoryEntry>(
         [&](const std::string& pageLink, std::list<CDirectoryEntry>& page, std::string& nextLink) {
             return files.GetDirectoryEntries(directory, page, nextLink, snapshotId, pageLink);
         },

@@ -4,7 +4,7 @@
 
 #include <list>
 
-#include "PageWalker.h"
+#include "ClusterWalk/Pager.h"
 #include "Records.h"
 #include "TerminalText.h"
 
@@ -121,13 +121,9 @@ CZuError DeleteSnapshot(CommandContext& context, uint64_t snapshotId) {
 }
 
 CZuError DiffSnapshots(CommandContext& context, uint64_t olderId, uint64_t newerId) {
-    Cluster::CSnapshotQueries snapshots = context.session.Snapshots();
+    auto pager = clusterwalk::SnapshotDiffPager(context.session.Snapshots(), olderId, newerId);
     Listing listing(context.out, context.output, ChangeFields({}));
-    pagewalk::PageCount count;
-    auto fetch = [&](const std::string& pageLink, std::list<Cluster::CSnapshotDiffInfo>& changes,
-                     std::string& nextLink) {
-        return snapshots.GetSnapshotDiff(olderId, newerId, changes, nextLink, pageLink);
-    };
+    clusterwalk::PageCount count;
     auto handle = [&](const std::list<Cluster::CSnapshotDiffInfo>& changes) {
         for (const Cluster::CSnapshotDiffInfo& change : changes) listing.Add(ChangeFields(change));
         context.progress.BeforeOutput();
@@ -135,7 +131,7 @@ CZuError DiffSnapshots(CommandContext& context, uint64_t olderId, uint64_t newer
         context.progress.Update(count);
         return CZuError::Success();
     };
-    CZuError error = pagewalk::WalkPages<Cluster::CSnapshotDiffInfo>(fetch, handle, count);
+    CZuError error = clusterwalk::WalkPages(pager, handle, count);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     listing.Finish();
     return CZuError::Success();

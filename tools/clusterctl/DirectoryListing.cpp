@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ClusterWalk/Pager.h"
 #include "Commands.h"
-#include "PageWalker.h"
 #include "Records.h"
 #include "TerminalText.h"
 
@@ -86,16 +86,12 @@ class DirectoryWalk {
 
     // Writes the directory's rows page by page and, when recursive, notes its subdirectories.
     CZuError ListOne(const std::string& path, Level& level) {
-        auto fetch = [&](const std::string& pageLink, std::list<Cluster::CDirectoryEntry>& entries,
-                         std::string& nextLink) {
-            return m_files.GetDirectoryEntries(path, entries, nextLink, m_options.snapshotId,
-                                               pageLink);
-        };
+        auto pager = clusterwalk::DirectoryPager(m_files, path, m_options.snapshotId);
         auto handle = [&](const std::list<Cluster::CDirectoryEntry>& entries) {
             HandlePage(entries, level.pending);
             return CZuError::Success();
         };
-        CZuError error = pagewalk::WalkPages<Cluster::CDirectoryEntry>(fetch, handle, m_count);
+        CZuError error = clusterwalk::WalkPages(pager, handle, m_count);
         if (error.IsError()) return error.Push(FX_CODE_LOCATION);
         std::reverse(level.pending.begin(), level.pending.end());
         return CZuError::Success();
@@ -156,7 +152,7 @@ class DirectoryWalk {
     const ListOptions& m_options;
     Cluster::CFileSystemQueries m_files;
     Listing m_listing;
-    pagewalk::PageCount m_count;
+    clusterwalk::PageCount m_count;
     uint64_t m_loops = 0;
 };
 

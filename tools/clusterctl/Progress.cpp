@@ -16,7 +16,7 @@ ProgressLine::~ProgressLine() {
     Clear();
 }
 
-void ProgressLine::Update(const pagewalk::PageCount& count) {
+void ProgressLine::Update(const clusterwalk::PageCount& count) {
     if (!m_enabled || count.pages < 2) return;
     const Clock::time_point now = Clock::now();
     if (now - m_lastDraw < kRedrawInterval) return;

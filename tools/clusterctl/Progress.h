@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "PageWalker.h"
+#include "ClusterWalk/Pager.h"
 
 namespace clusterctl {
 
@@ -19,7 +19,7 @@ class ProgressLine {
     ProgressLine& operator=(const ProgressLine&) = delete;
 
     // Redraws the line from the count, at most a few times a second.
-    void Update(const pagewalk::PageCount& count);
+    void Update(const clusterwalk::PageCount& count);
     // Call before writing a page of output.
     void BeforeOutput();
     void Clear();
