@@ -7,7 +7,8 @@ add_library(clusterwalk_policy STATIC
     ${CMAKE_CURRENT_LIST_DIR}/RetryPolicy.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RateLimit.cpp)
 # Linked into the shared walking library.
-set_target_properties(clusterwalk_policy PROPERTIES POSITION_INDEPENDENT_CODE ON)
+set_target_properties(clusterwalk_policy PROPERTIES POSITION_INDEPENDENT_CODE ON
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 # Only the outcome's declaration is used from the client library, so its headers suffice.
 target_include_directories(clusterwalk_policy PUBLIC ${PROJECT_SOURCE_DIR}
                                                      ${PROJECT_BINARY_DIR}/include)

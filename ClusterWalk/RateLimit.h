@@ -27,22 +27,22 @@ CLUSTERWALK_API void SteadyWait(std::unique_lock<std::mutex>& lock,
                                 std::condition_variable& condition, double seconds);
 
 // Thread-safe. Waiters are not served in order of arrival.
-class CLUSTERWALK_API CRateLimit {
+class CRateLimit {
   public:
     // Leave to send one request; releases its in-flight place when destroyed. Empty when the
     // acquisition was cancelled.
-    class CLUSTERWALK_API Permit {
+    class Permit {
       public:
         Permit() = default;
-        Permit(Permit&& other) noexcept;
-        Permit& operator=(Permit&& other) noexcept;
+        CLUSTERWALK_API Permit(Permit&& other) noexcept;
+        CLUSTERWALK_API Permit& operator=(Permit&& other) noexcept;
         Permit(const Permit&) = delete;
         Permit& operator=(const Permit&) = delete;
-        ~Permit();
+        CLUSTERWALK_API ~Permit();
 
         explicit operator bool() const { return m_limit != nullptr; }
         // Gives the in-flight place back before destruction.
-        void Release();
+        CLUSTERWALK_API void Release();
 
       private:
         friend class CRateLimit;
@@ -50,21 +50,22 @@ class CLUSTERWALK_API CRateLimit {
         CRateLimit* m_limit = nullptr;
     };
 
-    explicit CRateLimit(RateLimitOptions options = {}, NowFunction now = SteadyNowSeconds,
-                        WaitFunction wait = SteadyWait);
+    CLUSTERWALK_API explicit CRateLimit(RateLimitOptions options = {},
+                                        NowFunction now = SteadyNowSeconds,
+                                        WaitFunction wait = SteadyWait);
     CRateLimit(const CRateLimit&) = delete;
     CRateLimit& operator=(const CRateLimit&) = delete;
 
     // Blocks until the request may go, or until `cancelled` returns true (checked at least
     // every `pollSeconds`, and at once after Interrupt()); then returns an empty permit.
-    Permit Acquire(const std::function<bool()>& cancelled = {});
+    CLUSTERWALK_API Permit Acquire(const std::function<bool()>& cancelled = {});
     // Does not block: a permit when the request may go now; else an empty one, with
     // `waitSeconds` the time until a token is due (0 when only the in-flight limit holds it).
-    Permit TryAcquire(double& waitSeconds);
+    CLUSTERWALK_API Permit TryAcquire(double& waitSeconds);
     // Wakes every waiter to look at its cancellation again.
-    void Interrupt();
+    CLUSTERWALK_API void Interrupt();
 
-    int InFlight();
+    CLUSTERWALK_API int InFlight();
     const RateLimitOptions& Options() const { return m_options; }
 
     static constexpr double pollSeconds = 0.1;

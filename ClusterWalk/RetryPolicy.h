@@ -67,14 +67,15 @@ CLUSTERWALK_API std::string DescribeFailure(const Cluster::CRequestOutcome& outc
 CLUSTERWALK_API const char* KindName(RequestKind kind);
 
 // The process-wide bucket of retries. Thread-safe.
-class CLUSTERWALK_API CRetryBudget {
+class CRetryBudget {
   public:
     // capacity 0: unlimited.
-    CRetryBudget(double capacity, double refillPerSecond, double creditPerSuccess, NowFunction now);
+    CLUSTERWALK_API CRetryBudget(double capacity, double refillPerSecond, double creditPerSuccess,
+                                 NowFunction now);
     // Takes one retry; false when fewer than one is left.
-    bool TryTake();
-    void CreditSuccess();
-    double Available();
+    CLUSTERWALK_API bool TryTake();
+    CLUSTERWALK_API void CreditSuccess();
+    CLUSTERWALK_API double Available();
 
   private:
     void RefillLocked();
@@ -89,20 +90,21 @@ class CLUSTERWALK_API CRetryBudget {
 };
 
 // Shared by every connection of a job. Thread-safe.
-class CLUSTERWALK_API CRetryPolicy {
+class CRetryPolicy {
   public:
     // Without `uniform`, a generator seeded from std::random_device.
-    explicit CRetryPolicy(RetryOptions options = {}, NowFunction now = SteadyNowSeconds,
-                          UniformFunction uniform = {});
+    CLUSTERWALK_API explicit CRetryPolicy(RetryOptions options = {},
+                                          NowFunction now = SteadyNowSeconds,
+                                          UniformFunction uniform = {});
 
     // After a failed attempt: whether to send the request again and when. `attempts` is the
     // number made so far (1 after the first), `elapsedSeconds` the time since the first
     // began. A retry takes one from the process-wide budget.
-    RetryDecision Next(RequestKind kind, const Cluster::CRequestOutcome& outcome, int attempts,
-                       double elapsedSeconds);
+    CLUSTERWALK_API RetryDecision Next(RequestKind kind, const Cluster::CRequestOutcome& outcome,
+                                       int attempts, double elapsedSeconds);
 
     // After a request succeeded: refills the process-wide budget a little.
-    void RecordSuccess();
+    CLUSTERWALK_API void RecordSuccess();
 
     const RetryOptions& Options() const { return m_options; }
     CRetryBudget& Budget() { return m_budget; }

@@ -28,7 +28,10 @@ install(FILES ${CLUSTER_PUBLIC_HEADERS}
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Cluster COMPONENT dev)
 set(CLUSTERWALK_PUBLIC_HEADERS
     ${PROJECT_SOURCE_DIR}/ClusterWalk/ClusterWalkExport.h
-    ${PROJECT_SOURCE_DIR}/ClusterWalk/Pager.h)
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/Pager.h
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/RateLimit.h
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/ResilientSession.h
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/RetryPolicy.h)
 install(FILES ${CLUSTERWALK_PUBLIC_HEADERS}
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ClusterWalk COMPONENT dev)
 install(FILES ${CLUSTER_PLATFORM_HEADERS}

@@ -1,0 +1,176 @@
+#include "ClusterWalk/ResilientSession.h"
+
+#include <string.h>
+
+#include <boost/make_shared.hpp>
+#include <chrono>
+#include <utility>
+
+namespace clusterwalk {
+
+namespace {
+
+constexpr int kLogOrdinary = 1;
+constexpr long kUnauthorized = 401;
+
+void LogLine(const char* function, int line, const std::string& text) {
+    const boost::shared_ptr<CLogWriterInterface> writer = g_ptrLogWriter;
+    if (writer) writer->WriteLog(kLogOrdinary, function, line, 0, 0, "%s", text.c_str());
+}
+
+}  // namespace
+
+CResilientSession::CResilientSession(std::string baseUrl, std::string userName,
+                                     const std::string& password,
+                                     std::shared_ptr<CRetryPolicy> policy,
+                                     std::shared_ptr<CRateLimit> limit)
+    : m_baseUrl(std::move(baseUrl)),
+      m_userName(std::move(userName)),
+      m_password(password),
+      m_policy(policy ? std::move(policy) : std::make_shared<CRetryPolicy>()),
+      m_limit(std::move(limit)),
+      m_connection(boost::make_shared<Cluster::CConnection>()),
+      m_parser(boost::make_shared<Cluster::CParser>()) {}
+
+CResilientSession::~CResilientSession() {
+    // explicit_bzero, unlike memset, is not dropped as a store to memory about to be freed.
+    if (!m_password.empty()) explicit_bzero(&m_password[0], m_password.size());
+}
+
+CZuError CResilientSession::Connect() {
+    CZuError error = Attempt(
+        RequestKind::Login, [this] { return Login(); }, false);
+    if (error.IsError()) error.Push(FX_CODE_LOCATION);
+    return error;
+}
+
+CZuError CResilientSession::Run(RequestKind kind, const std::function<CZuError()>& attempt) {
+    CZuError error = Attempt(kind, attempt, true);
+    if (error.IsError()) error.Push(FX_CODE_LOCATION);
+    return error;
+}
+
+CZuError CResilientSession::Login() {
+    return m_connection->Connect(m_baseUrl, m_userName, m_password);
+}
+
+CZuError CResilientSession::Attempt(RequestKind kind, const std::function<CZuError()>& attempt,
+                                    bool relogin) {
+    const double start = SteadyNowSeconds();
+    int attempts = 0;
+    // Set by a new login until the next attempt: a 401 then means the login itself is refused.
+    bool freshLogin = false;
+    for (;;) {
+        if (Cancelled()) return CancelledError();
+        CRateLimit::Permit permit;
+        if (m_limit) {
+            permit = m_limit->Acquire([this] { return Cancelled(); });
+            if (!permit) return CancelledError();
+        }
+        ++attempts;
+        ++m_attempts;
+        CZuError error = attempt();
+        permit.Release();
+        if (!error.IsError()) {
+            m_policy->RecordSuccess();
+            return error;
+        }
+        const Cluster::CRequestOutcome outcome = m_connection->GetLastRequestOutcome();
+        if (relogin && outcome.transportCode == 0 && outcome.httpStatus == kUnauthorized) {
+            if (freshLogin) {
+                LogLine(__PRETTY_FUNCTION__, __LINE__,
+                        std::string(KindName(kind)) +
+                            " request refused with HTTP 401 right after a new login");
+                return error;
+            }
+            ++m_relogins;
+            LogLine(
+                __PRETTY_FUNCTION__, __LINE__,
+                std::string(KindName(kind)) + " request refused with HTTP 401, logging in again");
+            CZuError loginError = Attempt(
+                RequestKind::Login, [this] { return Login(); }, false);
+            if (loginError.IsError()) return loginError.Push(FX_CODE_LOCATION);
+            freshLogin = true;
+            continue;  // the same attempt, so a page is read again from the same link
+        }
+        freshLogin = false;
+        // A failure the outcome does not show (a reply that would not parse) is not the
+        // cluster's passing state, and sending again would only get the same reply.
+        if (!IsFailure(outcome)) return error;
+        const RetryDecision decision =
+            m_policy->Next(kind, outcome, attempts, SteadyNowSeconds() - start);
+        LogLine(__PRETTY_FUNCTION__, __LINE__,
+                std::string(KindName(kind)) + ": " + decision.reason);
+        if (!decision.retry) return error;
+        ++m_retries;
+        if (!Sleep(decision.delaySeconds)) return CancelledError();
+    }
+}
+
+void CResilientSession::Cancel() {
+    {
+        // Under the mutex, so a sleeper between its check and its wait cannot miss the wake.
+        std::lock_guard<std::mutex> lock(m_sleepMutex);
+        m_cancelled = true;
+    }
+    m_wake.notify_all();
+    if (m_limit) m_limit->Interrupt();
+}
+
+bool CResilientSession::Sleep(double seconds) {
+    std::unique_lock<std::mutex> lock(m_sleepMutex);
+    return !m_wake.wait_for(lock, std::chrono::duration<double>(seconds),
+                            [this] { return m_cancelled.load(); });
+}
+
+CZuError CResilientSession::CancelledError() {
+    return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kCancelledError, "The request was cancelled");
+}
+
+Cluster::CFileSystemQueries CResilientSession::Files() const {
+    return Cluster::CFileSystemQueries(m_connection, m_parser);
+}
+
+Cluster::CSnapshotQueries CResilientSession::Snapshots() const {
+    return Cluster::CSnapshotQueries(m_connection, m_parser);
+}
+
+Cluster::CRequestOutcome CResilientSession::GetLastRequestOutcome() const {
+    return m_connection->GetLastRequestOutcome();
+}
+
+SessionStatistics CResilientSession::Statistics() const {
+    SessionStatistics statistics;
+    statistics.attempts = m_attempts.load();
+    statistics.retries = m_retries.load();
+    statistics.relogins = m_relogins.load();
+    return statistics;
+}
+
+Pager<Cluster::CDirectoryEntry> DirectoryPager(CResilientSession& session, std::string path,
+                                               int snapshotId) {
+    return Pager<Cluster::CDirectoryEntry>(
+        [&session, files = session.Files(), path = std::move(path), snapshotId](
+            const std::string& pageLink, std::list<Cluster::CDirectoryEntry>& entries,
+            std::string& nextLink) mutable {
+            return session.Run(RequestKind::Get, [&] {
+                return files.GetDirectoryEntries(path, entries, nextLink, snapshotId, pageLink);
+            });
+        });
+}
+
+Pager<Cluster::CSnapshotDiffInfo> SnapshotDiffPager(CResilientSession& session,
+                                                    uint64_t baseSnapshotId,
+                                                    uint64_t targetSnapshotId) {
+    return Pager<Cluster::CSnapshotDiffInfo>(
+        [&session, snapshots = session.Snapshots(), baseSnapshotId, targetSnapshotId](
+            const std::string& pageLink, std::list<Cluster::CSnapshotDiffInfo>& changes,
+            std::string& nextLink) mutable {
+            return session.Run(RequestKind::Get, [&] {
+                return snapshots.GetSnapshotDiff(baseSnapshotId, targetSnapshotId, changes,
+                                                 nextLink, pageLink);
+            });
+        });
+}
+
+}  // namespace clusterwalk

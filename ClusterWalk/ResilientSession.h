@@ -1,0 +1,113 @@
+// A connection that rides out the faults of a real cluster: it logs in again when the token
+// expires, sends a failed request again when the retry policy allows it, and keeps to a rate
+// limit shared with the job's other connections.
+//
+//     auto policy = std::make_shared<clusterwalk::CRetryPolicy>();
+//     auto limit = std::make_shared<clusterwalk::CRateLimit>();
+//     clusterwalk::CResilientSession session(url, user, password, policy, limit);
+//     if (session.Connect().IsError()) ...
+//     auto pager = clusterwalk::DirectoryPager(session, "/home", 0);
+//     for (const Cluster::CDirectoryEntry& entry : pager) Use(entry);
+//
+// Like a connection, a session is used from one thread at a time; only Cancel() and
+// Statistics() may be called from any thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "Cluster/ClusterConnection.h"
+#include "Cluster/ClusterFileSystemQueries.h"
+#include "Cluster/ClusterParser.h"
+#include "Cluster/ClusterSnapshotQueries.h"
+#include "ClusterWalk/ClusterWalkExport.h"
+#include "ClusterWalk/Pager.h"
+#include "ClusterWalk/RateLimit.h"
+#include "ClusterWalk/RetryPolicy.h"
+
+namespace clusterwalk {
+
+// The code a request fails with when the session was cancelled before it could finish
+// (ERROR_CANCELLED, as the host platform spells it).
+constexpr unsigned int kCancelledError = 1223;
+
+struct SessionStatistics {
+    uint64_t attempts = 0;  // requests tried, logins and repeats included
+    uint64_t retries = 0;   // attempts made again after a transient failure
+    uint64_t relogins = 0;  // logins after the cluster refused an expired token
+};
+
+// Exported member by member, so its private helpers stay out of the boundary.
+class CResilientSession {
+  public:
+    // The password is kept in this object's memory only, and wiped when it is destroyed.
+    // `policy` and `limit` may be shared with other sessions; a null `limit` sends unlimited.
+    CLUSTERWALK_API CResilientSession(std::string baseUrl, std::string userName,
+                                      const std::string& password,
+                                      std::shared_ptr<CRetryPolicy> policy,
+                                      std::shared_ptr<CRateLimit> limit);
+    CLUSTERWALK_API ~CResilientSession();
+    CResilientSession(const CResilientSession&) = delete;
+    CResilientSession& operator=(const CResilientSession&) = delete;
+
+    // Logs in, retrying as the policy allows.
+    CLUSTERWALK_API CZuError Connect();
+
+    // Runs `attempt`, one call of a query object built on Connection(), until it succeeds or
+    // the failure is final. A refused token (HTTP 401) is followed by one new login and the
+    // same attempt; a 401 right after that login is final. A transient failure is retried as
+    // the policy of `kind` allows, after a cancellable wait. The error of the last attempt is
+    // returned, and GetLastRequestOutcome() tells what became of it.
+    CLUSTERWALK_API CZuError Run(RequestKind kind, const std::function<CZuError()>& attempt);
+
+    // Makes every wait and every later Run end at once with kCancelledError. Any thread.
+    CLUSTERWALK_API void Cancel();
+    bool Cancelled() const { return m_cancelled.load(); }
+
+    // Query objects over this session's connection; their calls go through Run.
+    CLUSTERWALK_API Cluster::CFileSystemQueries Files() const;
+    CLUSTERWALK_API Cluster::CSnapshotQueries Snapshots() const;
+    const boost::shared_ptr<Cluster::CConnection>& Connection() const { return m_connection; }
+
+    CLUSTERWALK_API Cluster::CRequestOutcome GetLastRequestOutcome() const;
+    CLUSTERWALK_API SessionStatistics Statistics() const;
+
+  private:
+    CZuError Login();
+    CZuError Attempt(RequestKind kind, const std::function<CZuError()>& attempt, bool relogin);
+    // False when cancelled before `seconds` passed.
+    bool Sleep(double seconds);
+    static CZuError CancelledError();
+
+    const std::string m_baseUrl;
+    const std::string m_userName;
+    std::string m_password;
+    const std::shared_ptr<CRetryPolicy> m_policy;
+    const std::shared_ptr<CRateLimit> m_limit;
+    const boost::shared_ptr<Cluster::CConnection> m_connection;
+    const boost::shared_ptr<Cluster::CParser> m_parser;
+
+    std::atomic<bool> m_cancelled{false};
+    std::mutex m_sleepMutex;
+    std::condition_variable m_wake;
+
+    std::atomic<uint64_t> m_attempts{0};
+    std::atomic<uint64_t> m_retries{0};
+    std::atomic<uint64_t> m_relogins{0};
+};
+
+// Pagers whose every page is read through the session's Run, so a page that failed for a
+// passing reason or an expired token is read again from the same page link and the walk goes
+// on where it was. The session must outlive the pager.
+CLUSTERWALK_API Pager<Cluster::CDirectoryEntry> DirectoryPager(CResilientSession& session,
+                                                               std::string path, int snapshotId);
+CLUSTERWALK_API Pager<Cluster::CSnapshotDiffInfo> SnapshotDiffPager(CResilientSession& session,
+                                                                    uint64_t baseSnapshotId,
+                                                                    uint64_t targetSnapshotId);
+
+}  // namespace clusterwalk

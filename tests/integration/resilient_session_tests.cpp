@@ -1,0 +1,315 @@
+// The resilient session against the simulated cluster on loopback: walks that ride out expiring
+// tokens and random faults, requests that must not be sent twice, and clusters that stay down.
+#include <gtest/gtest.h>
+
+#include <boost/make_shared.hpp>
+#include <chrono>
+#include <list>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ClusterSim.h"
+#include "ClusterWalk/ResilientSession.h"
+#include "platform/ZuUtils.h"
+#include "tests/support/Recorders.h"
+
+using namespace Cluster;
+using clusterwalk::CResilientSession;
+using clusterwalk::CRetryPolicy;
+using clusterwalk::RequestKind;
+using clusterwalk::RetryOptions;
+
+namespace {
+
+constexpr uint64_t kFiles = 2000;
+constexpr unsigned kPageSize = 100;
+
+// Short waits, so faults cost milliseconds; an unlimited process-wide budget unless a test
+// is about that budget.
+RetryOptions QuickRetries() {
+    RetryOptions options;
+    options.firstDelaySeconds = 0.01;
+    options.maxDelaySeconds = 0.05;
+    options.maxAttempts = 8;
+    options.requestBudgetSeconds = 10;
+    options.budgetCapacity = 0;
+    return options;
+}
+
+clustersim::Options BigDirectory() {
+    clustersim::Options options;
+    options.tls = false;
+    options.seedDemo = false;
+    options.seedFiles = kFiles;
+    options.defaultPageSize = kPageSize;
+    return options;
+}
+
+// A cluster whose tokens expire during the walk and whose answers fail now and then.
+clustersim::Options Faulty() {
+    clustersim::Options options = BigDirectory();
+    options.tokenTtlSeconds = 1;
+    options.latencyMs = 80;
+    options.latencyJitterMs = 20;
+    options.faultRates.unavailable = 0.05;
+    options.faultRates.reset = 0.05;
+    options.faultRates.truncated = 0.02;
+    // A seed that meets every kind of fault within the walk.
+    options.seed = 2;
+    return options;
+}
+
+size_t Requests(const clustersim::Simulator& sim, const std::string& method,
+                const std::string& prefix) {
+    size_t requests = 0;
+    for (const auto& entry : sim.Journal())
+        requests += entry.method == method && entry.target.rfind(prefix, 0) == 0;
+    return requests;
+}
+
+class ResilientSessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(reference.Start(&error)) << error;
+        m_previousWriter = g_ptrLogWriter;
+        log = boost::make_shared<RecordingLogWriter>(1);
+        g_ptrLogWriter = log;
+    }
+    void TearDown() override { g_ptrLogWriter = m_previousWriter; }
+
+    std::unique_ptr<CResilientSession> Session(
+        const std::string& url, std::shared_ptr<CRetryPolicy> policy = nullptr,
+        std::shared_ptr<clusterwalk::CRateLimit> limit = nullptr,
+        const std::string& password = "admin") {
+        if (!policy) policy = std::make_shared<CRetryPolicy>(QuickRetries());
+        return std::make_unique<CResilientSession>(url, "admin", password, std::move(policy),
+                                                   std::move(limit));
+    }
+
+    static std::vector<std::string> Walk(CResilientSession& session, const std::string& path) {
+        std::vector<std::string> paths;
+        auto pager = clusterwalk::DirectoryPager(session, path, 0);
+        for (const CDirectoryEntry& entry : pager) paths.push_back(entry.path);
+        EXPECT_FALSE(pager.Error().IsError()) << pager.Error().ToString();
+        return paths;
+    }
+
+    // The session's own lines: those that start with `start` and hold `text`.
+    size_t LogLinesWith(const std::string& start, const std::string& text) const {
+        size_t lines = 0;
+        for (const auto& line : log->lines)
+            lines += line.rfind(start, 0) == 0 && line.find(text) != std::string::npos;
+        return lines;
+    }
+
+    clustersim::Simulator reference{BigDirectory()};
+    boost::shared_ptr<RecordingLogWriter> log;
+
+  private:
+    boost::shared_ptr<CLogWriterInterface> m_previousWriter;
+};
+
+// --- Walks that outlive their token on a cluster that fails now and then ---
+
+TEST_F(ResilientSessionTest, FaultyWalkYieldsExactlyTheFaultFreeWalk) {
+    auto plain = Session(reference.BaseUrl());
+    ASSERT_FALSE(plain->Connect().IsError());
+    const std::vector<std::string> expected = Walk(*plain, "/big");
+    ASSERT_EQ(expected.size(), kFiles);
+    EXPECT_EQ(plain->Statistics().retries, 0u);
+
+    clustersim::Simulator faulty(Faulty());
+    std::string error;
+    ASSERT_TRUE(faulty.Start(&error)) << error;
+    auto limit = std::make_shared<clusterwalk::CRateLimit>(clusterwalk::RateLimitOptions{0, 1, 0});
+    auto session = Session(faulty.BaseUrl(), nullptr, limit);
+    ASSERT_FALSE(session->Connect().IsError());
+    EXPECT_EQ(Walk(*session, "/big"), expected);
+
+    const clusterwalk::SessionStatistics statistics = session->Statistics();
+    const clustersim::ServerStatistics server = faulty.Statistics();
+    EXPECT_GT(statistics.retries, 0u);
+    EXPECT_GT(statistics.relogins, 0u);
+    // Every random fault met a read, and each read is sent again once per fault the session
+    // saw. libcurl itself sends a request again once when a reused connection closes without
+    // an answer, so a reset may not reach the session. Every expired token costs exactly one
+    // new login.
+    EXPECT_GE(statistics.retries, server.unavailable + server.truncations);
+    EXPECT_LE(statistics.retries, server.unavailable + server.resets + server.truncations);
+    EXPECT_EQ(statistics.relogins, server.expiredTokens);
+    EXPECT_EQ(Requests(faulty, "POST", "/v1/session/login"), 1 + statistics.relogins);
+    EXPECT_LE(statistics.attempts, server.requests);
+    EXPECT_EQ(LogLinesWith("GET: ", ", retry "), statistics.retries);
+    EXPECT_EQ(limit->InFlight(), 0);
+}
+
+TEST_F(ResilientSessionTest, RevokedTokenMidWalkResumesAtTheSamePage) {
+    auto session = Session(reference.BaseUrl());
+    ASSERT_FALSE(session->Connect().IsError());
+    const std::vector<std::string> expected = Walk(*session, "/big");
+
+    auto pager = clusterwalk::DirectoryPager(*session, "/big", 0);
+    std::vector<std::string> walked;
+    ASSERT_TRUE(pager.NextPage());
+    for (const auto& entry : pager.Records()) walked.push_back(entry.path);
+    reference.RevokeTokens();
+    reference.ClearJournal();
+    while (pager.NextPage())
+        for (const auto& entry : pager.Records()) walked.push_back(entry.path);
+    EXPECT_FALSE(pager.Error().IsError()) << pager.Error().ToString();
+    EXPECT_EQ(walked, expected);
+    EXPECT_EQ(session->Statistics().relogins, 1u);
+    // The refused page and its repeat asked for the same page, so no page was read twice or
+    // skipped: one request more than there are pages left, plus the login.
+    EXPECT_EQ(Requests(reference, "GET", "/v1/files/"), kFiles / kPageSize - 1 + 1);
+    EXPECT_EQ(Requests(reference, "POST", "/v1/session/login"), 1u);
+    const auto journal = reference.Journal();
+    ASSERT_GE(journal.size(), 3u);
+    EXPECT_EQ(journal[0].target, journal[2].target);
+}
+
+// --- Failures that are final ---
+
+TEST_F(ResilientSessionTest, RejectedAfterAFreshLoginIsFinal) {
+    auto session = Session(reference.BaseUrl());
+    ASSERT_FALSE(session->Connect().IsError());
+    clustersim::Fault refuse;
+    refuse.method = "GET";
+    refuse.pathPrefix = "/v1/files/";
+    refuse.status = 401;
+    refuse.body = R"({"error_class":"unauthorized","description":"no"})";
+    reference.AddFault(refuse);
+
+    std::list<CDirectoryEntry> entries;
+    std::string nextLink;
+    auto files = session->Files();
+    const CZuError error = session->Run(RequestKind::Get, [&] {
+        return files.GetDirectoryEntries("/big", entries, nextLink, 0, "");
+    });
+    EXPECT_TRUE(error.IsError());
+    EXPECT_EQ(session->GetLastRequestOutcome().httpStatus, 401);
+    const clusterwalk::SessionStatistics statistics = session->Statistics();
+    EXPECT_EQ(statistics.relogins, 1u);
+    EXPECT_EQ(statistics.retries, 0u);
+    EXPECT_EQ(statistics.attempts, 4u);  // login, refused read, login, refused read
+    EXPECT_EQ(LogLinesWith("GET request refused", "right after a new login"), 1u);
+}
+
+TEST_F(ResilientSessionTest, WrongPasswordIsNotRetried) {
+    auto session = Session(reference.BaseUrl(), nullptr, nullptr, "wrong");
+    EXPECT_TRUE(session->Connect().IsError());
+    EXPECT_EQ(session->GetLastRequestOutcome().httpStatus, 401);
+    EXPECT_EQ(session->Statistics().attempts, 1u);
+    EXPECT_EQ(session->Statistics().retries, 0u);
+}
+
+TEST_F(ResilientSessionTest, SentPostThatGotBusyIsNotRepeated) {
+    auto session = Session(reference.BaseUrl());
+    ASSERT_FALSE(session->Connect().IsError());
+    const uint64_t source = reference.FileId("/big");
+    ASSERT_NE(source, 0u);
+    clustersim::Fault busy;
+    busy.method = "POST";
+    busy.pathPrefix = "/v2/snapshots";
+    busy.status = 503;
+    busy.body = R"({"error_class":"unavailable","description":"busy"})";
+    busy.remaining = 1;
+    reference.AddFault(busy);
+    reference.ClearJournal();
+
+    auto snapshots = session->Snapshots();
+    CSnapshotInfo created;
+    const CZuError error = session->Run(RequestKind::Post, [&] {
+        return snapshots.CreateSnapshot("nightly", source, created, "");
+    });
+    EXPECT_TRUE(error.IsError());
+    const CRequestOutcome outcome = session->GetLastRequestOutcome();
+    EXPECT_TRUE(outcome.sent);
+    EXPECT_EQ(outcome.httpStatus, 503);
+    EXPECT_EQ(Requests(reference, "POST", "/v2/snapshots"), 1u);
+    EXPECT_EQ(session->Statistics().retries, 0u);
+
+    // The same request is sent when asked again: only the session does not repeat it.
+    EXPECT_FALSE(session
+                     ->Run(RequestKind::Post,
+                           [&] { return snapshots.CreateSnapshot("nightly", source, created, ""); })
+                     .IsError());
+    EXPECT_EQ(Requests(reference, "POST", "/v2/snapshots"), 2u);
+}
+
+// --- A cluster that stays down ---
+
+class RefusingClusterTest : public ResilientSessionTest {
+  protected:
+    void SetUp() override {
+        ResilientSessionTest::SetUp();
+        // A port that was just served and is closed now refuses connections.
+        url = reference.BaseUrl();
+        reference.Stop();
+    }
+    std::string url;
+};
+
+TEST_F(RefusingClusterTest, FailsAfterItsAttemptsWithTheRefusal) {
+    RetryOptions options = QuickRetries();
+    options.maxAttempts = 5;
+    options.requestBudgetSeconds = 1;
+    auto session = Session(url, std::make_shared<CRetryPolicy>(options));
+    EXPECT_TRUE(session->Connect().IsError());
+    const CRequestOutcome outcome = session->GetLastRequestOutcome();
+    EXPECT_FALSE(outcome.sent);
+    EXPECT_EQ(outcome.transportCode, 7);  // could not connect
+    EXPECT_EQ(session->Statistics().attempts, 5u);
+    EXPECT_EQ(session->Statistics().retries, 4u);
+    EXPECT_EQ(LogLinesWith("login: ", "could not connect"),
+              5u);  // four retries and the refusal to go on
+}
+
+TEST_F(RefusingClusterTest, SessionsSharingAPolicyShareItsRetryBudget) {
+    RetryOptions options = QuickRetries();
+    options.budgetCapacity = 2;
+    options.budgetRefillPerSecond = 0;
+    auto policy = std::make_shared<CRetryPolicy>(options);
+    auto first = Session(url, policy);
+    auto second = Session(url, policy);
+    EXPECT_TRUE(first->Connect().IsError());
+    EXPECT_TRUE(second->Connect().IsError());
+    EXPECT_EQ(first->Statistics().attempts, 3u);
+    EXPECT_EQ(first->Statistics().retries, 2u);
+    EXPECT_EQ(second->Statistics().attempts, 1u);
+    EXPECT_EQ(second->Statistics().retries, 0u);
+}
+
+TEST_F(RefusingClusterTest, CancelEndsAWaitAndEveryLaterRun) {
+    RetryOptions options = QuickRetries();
+    options.firstDelaySeconds = 10;
+    options.maxDelaySeconds = 10;
+    auto policy =
+        std::make_shared<CRetryPolicy>(options, clusterwalk::SteadyNowSeconds, [] { return 0.99; });
+    auto session = Session(url, policy);
+    std::thread canceller([&] {
+        while (session->Statistics().retries == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        session->Cancel();
+    });
+    const CZuError error = session->Connect();
+    canceller.join();
+    EXPECT_EQ(error.GetCode(), clusterwalk::kCancelledError);
+    EXPECT_EQ(session->Statistics().attempts, 1u);
+
+    bool called = false;
+    EXPECT_EQ(session
+                  ->Run(RequestKind::Get,
+                        [&] {
+                            called = true;
+                            return CZuError::Success();
+                        })
+                  .GetCode(),
+              clusterwalk::kCancelledError);
+    EXPECT_FALSE(called);
+}
+
+}  // namespace
