@@ -234,7 +234,9 @@ void ForgetRequestOutcome(CConnection& connection) {
 CZuError CConnection::Connect(const string& baseUrl, const string& userName,
                               const string& password) try {
     m_lastOutcome = CRequestOutcome();
+    const std::shared_ptr<TNLibCurl> previousClient = m_ptrHttpClient;
     m_ptrHttpClient = std::unique_ptr<TNLibCurl>(new TNLibCurl);
+    if (previousClient) m_ptrHttpClient->SetAbandonFlag(previousClient->GetAbandonFlag());
     if (!m_ptrHttpClient->TNLibCurlInit("Content-Type: application/json", true, true, nullptr)) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
                                        "Failed to initalize Curl Library");
@@ -286,8 +288,9 @@ CZuError CConnection::SendRequest(RequestType type, const string& path, const st
     if (!MapRequestType(type, httpType)) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric, "Unsupported Request Type");
     }
-    // Without a client no login was ever attempted: the request cannot carry a token.
-    if (!m_ptrHttpClient) {
+    // Without a working client no login was ever attempted: the request cannot carry a token.
+    // (A client that only holds the abandon flag has not been initialised.)
+    if (!m_ptrHttpClient || !m_ptrHttpClient->IsInitialised()) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
                                        "Authorization Token is empty. Please make sure the "
                                        "connection is established first.");
@@ -360,6 +363,14 @@ CZuError CConnection::SendRequest(RequestType type, const string& path, const st
     return SendRequest(type, path, body, response, headers, bLogOnSuccess);
 } catch (...) {
     return ErrorFromException(FX_CODE_LOCATION);
+}
+
+void CConnection::SetAbandonFlag(std::shared_ptr<const std::atomic<bool>> flag) try {
+    // Before the first login the flag waits in a client that Connect replaces, passing it on.
+    if (!m_ptrHttpClient) m_ptrHttpClient = std::make_shared<TNLibCurl>();
+    m_ptrHttpClient->SetAbandonFlag(std::move(flag));
+} catch (...) {
+    // Without memory for a client the flag is not set; the connection works as before.
 }
 
 CRequestOutcome CConnection::GetLastRequestOutcome() const try {

@@ -10,6 +10,7 @@
 // before the first call and not while any call runs.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <utility>
@@ -75,6 +76,14 @@ class CLUSTER_API CConnection {
     // describes an earlier request. A failed request is also written to the log writer once,
     // at level 1, with the same facts.
     CRequestOutcome GetLastRequestOutcome() const;
+
+    // Lets another thread abandon this connection's requests by raising `flag`: while it is
+    // true, a request (the login too) fails at once without being sent, and one in flight is
+    // given up within about a second. Such a failure's outcome has transport code 42
+    // (CURLE_ABORTED_BY_CALLBACK) and text "the request was cancelled"; the connection stays
+    // usable once the flag is lowered. One flag may serve many connections; null turns it
+    // off. Kept across Connect; set it before the connection is used, not while a call runs.
+    void SetAbandonFlag(std::shared_ptr<const std::atomic<bool>> flag);
 
   private:
     // Query operations start here, so that one refused before sending leaves no earlier

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include <boost/make_shared.hpp>
-#include <chrono>
 #include <utility>
 
 namespace clusterwalk {
@@ -20,17 +19,17 @@ void LogLine(const char* function, int line, const std::string& text) {
 
 }  // namespace
 
-CResilientSession::CResilientSession(std::string baseUrl, std::string userName,
-                                     const std::string& password,
-                                     std::shared_ptr<CRetryPolicy> policy,
-                                     std::shared_ptr<CRateLimit> limit)
-    : m_baseUrl(std::move(baseUrl)),
+CResilientSession::CResilientSession(std::shared_ptr<CJob> job, std::string baseUrl,
+                                     std::string userName, const std::string& password)
+    : m_job(job ? std::move(job) : std::make_shared<CJob>()),
+      m_baseUrl(std::move(baseUrl)),
       m_userName(std::move(userName)),
       m_password(password),
-      m_policy(policy ? std::move(policy) : std::make_shared<CRetryPolicy>()),
-      m_limit(std::move(limit)),
       m_connection(boost::make_shared<Cluster::CConnection>()),
-      m_parser(boost::make_shared<Cluster::CParser>()) {}
+      m_parser(boost::make_shared<Cluster::CParser>()) {
+    // A cancelled job abandons this connection's request in flight too.
+    m_connection->SetAbandonFlag(m_job->CancelFlag());
+}
 
 CResilientSession::~CResilientSession() {
     // explicit_bzero, unlike memset, is not dropped as a store to memory about to be freed.
@@ -61,20 +60,20 @@ CZuError CResilientSession::Attempt(RequestKind kind, const std::function<CZuErr
     // Set by a new login until the next attempt: a 401 then means the login itself is refused.
     bool freshLogin = false;
     for (;;) {
-        if (Cancelled()) return CancelledError();
-        CRateLimit::Permit permit;
-        if (m_limit) {
-            permit = m_limit->Acquire([this] { return Cancelled(); });
-            if (!permit) return CancelledError();
-        }
+        CJob& job = *m_job;
+        if (job.Cancelled()) return CancelledError();
+        CRateLimit::Permit permit = job.Limit().Acquire([&job] { return job.Cancelled(); });
+        if (!permit) return CancelledError();
         ++attempts;
-        ++m_attempts;
+        job.CountAttempt();
         CZuError error = attempt();
         permit.Release();
         if (!error.IsError()) {
-            m_policy->RecordSuccess();
+            job.Policy().RecordSuccess();
             return error;
         }
+        // Abandoned in flight: the cancellation, not the transport, is why it failed.
+        if (job.Cancelled()) return CancelledError();
         const Cluster::CRequestOutcome outcome = m_connection->GetLastRequestOutcome();
         if (relogin && outcome.transportCode == 0 && outcome.httpStatus == kUnauthorized) {
             if (freshLogin) {
@@ -83,7 +82,7 @@ CZuError CResilientSession::Attempt(RequestKind kind, const std::function<CZuErr
                             " request refused with HTTP 401 right after a new login");
                 return error;
             }
-            ++m_relogins;
+            job.CountRelogin();
             LogLine(
                 __PRETTY_FUNCTION__, __LINE__,
                 std::string(KindName(kind)) + " request refused with HTTP 401, logging in again");
@@ -98,29 +97,13 @@ CZuError CResilientSession::Attempt(RequestKind kind, const std::function<CZuErr
         // cluster's passing state, and sending again would only get the same reply.
         if (!IsFailure(outcome)) return error;
         const RetryDecision decision =
-            m_policy->Next(kind, outcome, attempts, SteadyNowSeconds() - start);
+            job.Policy().Next(kind, outcome, attempts, SteadyNowSeconds() - start);
         LogLine(__PRETTY_FUNCTION__, __LINE__,
                 std::string(KindName(kind)) + ": " + decision.reason);
         if (!decision.retry) return error;
-        ++m_retries;
-        if (!Sleep(decision.delaySeconds)) return CancelledError();
+        job.CountRetry();
+        if (!job.Sleep(decision.delaySeconds)) return CancelledError();
     }
-}
-
-void CResilientSession::Cancel() {
-    {
-        // Under the mutex, so a sleeper between its check and its wait cannot miss the wake.
-        std::lock_guard<std::mutex> lock(m_sleepMutex);
-        m_cancelled = true;
-    }
-    m_wake.notify_all();
-    if (m_limit) m_limit->Interrupt();
-}
-
-bool CResilientSession::Sleep(double seconds) {
-    std::unique_lock<std::mutex> lock(m_sleepMutex);
-    return !m_wake.wait_for(lock, std::chrono::duration<double>(seconds),
-                            [this] { return m_cancelled.load(); });
 }
 
 CZuError CResilientSession::CancelledError() {
@@ -137,14 +120,6 @@ Cluster::CSnapshotQueries CResilientSession::Snapshots() const {
 
 Cluster::CRequestOutcome CResilientSession::GetLastRequestOutcome() const {
     return m_connection->GetLastRequestOutcome();
-}
-
-SessionStatistics CResilientSession::Statistics() const {
-    SessionStatistics statistics;
-    statistics.attempts = m_attempts.load();
-    statistics.retries = m_retries.load();
-    statistics.relogins = m_relogins.load();
-    return statistics;
 }
 
 Pager<Cluster::CDirectoryEntry> DirectoryPager(CResilientSession& session, std::string path,

@@ -2,23 +2,19 @@
 // expires, sends a failed request again when the retry policy allows it, and keeps to a rate
 // limit shared with the job's other connections.
 //
-//     auto policy = std::make_shared<clusterwalk::CRetryPolicy>();
-//     auto limit = std::make_shared<clusterwalk::CRateLimit>();
-//     clusterwalk::CResilientSession session(url, user, password, policy, limit);
+//     auto job = std::make_shared<clusterwalk::CJob>();
+//     clusterwalk::CResilientSession session(job, url, user, password);
 //     if (session.Connect().IsError()) ...
 //     auto pager = clusterwalk::DirectoryPager(session, "/home", 0);
 //     for (const Cluster::CDirectoryEntry& entry : pager) Use(entry);
 //
-// Like a connection, a session is used from one thread at a time; only Cancel() and
-// Statistics() may be called from any thread.
+// Like a connection, a session is used from one thread at a time; its job may be cancelled
+// from any thread.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "Cluster/ClusterConnection.h"
@@ -26,8 +22,8 @@
 #include "Cluster/ClusterParser.h"
 #include "Cluster/ClusterSnapshotQueries.h"
 #include "ClusterWalk/ClusterWalkExport.h"
+#include "ClusterWalk/Job.h"
 #include "ClusterWalk/Pager.h"
-#include "ClusterWalk/RateLimit.h"
 #include "ClusterWalk/RetryPolicy.h"
 
 namespace clusterwalk {
@@ -36,21 +32,13 @@ namespace clusterwalk {
 // (ERROR_CANCELLED, as the host platform spells it).
 constexpr unsigned int kCancelledError = 1223;
 
-struct SessionStatistics {
-    uint64_t attempts = 0;  // requests tried, logins and repeats included
-    uint64_t retries = 0;   // attempts made again after a transient failure
-    uint64_t relogins = 0;  // logins after the cluster refused an expired token
-};
-
 // Exported member by member, so its private helpers stay out of the boundary.
 class CResilientSession {
   public:
     // The password is kept in this object's memory only, and wiped when it is destroyed.
-    // `policy` and `limit` may be shared with other sessions; a null `limit` sends unlimited.
-    CLUSTERWALK_API CResilientSession(std::string baseUrl, std::string userName,
-                                      const std::string& password,
-                                      std::shared_ptr<CRetryPolicy> policy,
-                                      std::shared_ptr<CRateLimit> limit);
+    // A null `job` makes one of default options for this session alone.
+    CLUSTERWALK_API CResilientSession(std::shared_ptr<CJob> job, std::string baseUrl,
+                                      std::string userName, const std::string& password);
     CLUSTERWALK_API ~CResilientSession();
     CResilientSession(const CResilientSession&) = delete;
     CResilientSession& operator=(const CResilientSession&) = delete;
@@ -65,40 +53,26 @@ class CResilientSession {
     // returned, and GetLastRequestOutcome() tells what became of it.
     CLUSTERWALK_API CZuError Run(RequestKind kind, const std::function<CZuError()>& attempt);
 
-    // Makes every wait and every later Run end at once with kCancelledError. Any thread.
-    CLUSTERWALK_API void Cancel();
-    bool Cancelled() const { return m_cancelled.load(); }
-
     // Query objects over this session's connection; their calls go through Run.
     CLUSTERWALK_API Cluster::CFileSystemQueries Files() const;
     CLUSTERWALK_API Cluster::CSnapshotQueries Snapshots() const;
     const boost::shared_ptr<Cluster::CConnection>& Connection() const { return m_connection; }
 
+    CJob& Job() const { return *m_job; }
+
     CLUSTERWALK_API Cluster::CRequestOutcome GetLastRequestOutcome() const;
-    CLUSTERWALK_API SessionStatistics Statistics() const;
 
   private:
     CZuError Login();
     CZuError Attempt(RequestKind kind, const std::function<CZuError()>& attempt, bool relogin);
-    // False when cancelled before `seconds` passed.
-    bool Sleep(double seconds);
     static CZuError CancelledError();
 
+    const std::shared_ptr<CJob> m_job;
     const std::string m_baseUrl;
     const std::string m_userName;
     std::string m_password;
-    const std::shared_ptr<CRetryPolicy> m_policy;
-    const std::shared_ptr<CRateLimit> m_limit;
     const boost::shared_ptr<Cluster::CConnection> m_connection;
     const boost::shared_ptr<Cluster::CParser> m_parser;
-
-    std::atomic<bool> m_cancelled{false};
-    std::mutex m_sleepMutex;
-    std::condition_variable m_wake;
-
-    std::atomic<uint64_t> m_attempts{0};
-    std::atomic<uint64_t> m_retries{0};
-    std::atomic<uint64_t> m_relogins{0};
 };
 
 // Pagers whose every page is read through the session's Run, so a page that failed for a

@@ -26,6 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 static_assert(tnlibcurl::kCodeFailedInit == CURLE_FAILED_INIT, "CURLcode");
 static_assert(tnlibcurl::kCodeOutOfMemory == CURLE_OUT_OF_MEMORY, "CURLcode");
+static_assert(tnlibcurl::kCodeAborted == CURLE_ABORTED_BY_CALLBACK, "CURLcode");
 
 void GlobalInitOnce() {
     static std::once_flag once;
@@ -97,6 +98,7 @@ class CurlTransfer : public tnlibcurl::Transfer {
 
     // The attempt under way: its limits and what has come so far.
     TNLibCurl::Defaults limits;
+    const std::atomic<bool>* abandon = nullptr;
     Limit limit = Limit::None;
     size_t bodyBytes = 0;  // decoded
     size_t headerBytes = 0;
@@ -120,6 +122,10 @@ class CurlTransfer : public tnlibcurl::Transfer {
 
     // True when the bytes so far and the clock break no limit; else fires the one broken.
     bool WithinLimits(curl_off_t bodyWireBytes) {
+        if (abandon != nullptr && abandon->load()) {
+            ownError = TNLibCurl::kCancelledText;
+            return false;
+        }
         const Clock::time_point now = Clock::now();
         wireBytes = static_cast<curl_off_t>(headerBytes) + bodyWireBytes;
         if (!gotFirstByte) {
@@ -451,6 +457,7 @@ bool CurlTransfer::Perform(const tnlibcurl::Request& request, tnlibcurl::Reply& 
     retryAfterSeen = false;
     retryAfterLength = 0;
     limits = request.limits;
+    abandon = request.abandon;
     limit = Limit::None;
     bodyBytes = 0;
     headerBytes = 0;

@@ -39,6 +39,7 @@ struct TNLibCurl::Impl {
     std::string defaultHeader;
     std::vector<std::string> headerLines;
     tnlibcurl::Reply last;
+    std::shared_ptr<const std::atomic<bool>> abandon;
 
     // Builds what the transfer needs; may throw std::bad_alloc.
     void Describe(tnlibcurl::Request& request) const {
@@ -92,6 +93,10 @@ bool TNLibCurl::TNLibCurlInit(const char* defaultHeader, bool verifyPeer, bool v
     return true;
 }
 
+bool TNLibCurl::IsInitialised() const {
+    return m_impl && m_impl->initialised;
+}
+
 void TNLibCurl::TNLibCurlFreeHttpHeaderList() {
     if (m_impl) m_impl->headerLines.clear();
 }
@@ -117,8 +122,14 @@ bool TNLibCurl::TNLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
         type != HTTP_REQ_DELETE) {
         return false;
     }
+    if (impl.abandon && impl.abandon->load()) {
+        impl.last.errorText = kCancelledText;
+        impl.last.code = tnlibcurl::kCodeAborted;
+        return false;
+    }
     try {
         tnlibcurl::Request request;
+        request.abandon = impl.abandon.get();
         request.type = type;
         request.url = url;
         request.body = body;
@@ -175,6 +186,14 @@ int TNLibCurl::GetLastTransportCode() const {
 
 bool TNLibCurl::GetLastRequestSent() const {
     return m_impl && m_impl->last.sent;
+}
+
+void TNLibCurl::SetAbandonFlag(std::shared_ptr<const std::atomic<bool>> flag) {
+    if (m_impl) m_impl->abandon = std::move(flag);
+}
+
+std::shared_ptr<const std::atomic<bool>> TNLibCurl::GetAbandonFlag() const {
+    return m_impl ? m_impl->abandon : nullptr;
 }
 
 long TNLibCurl::GetLastRetryAfterSeconds() const {

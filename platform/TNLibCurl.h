@@ -4,6 +4,7 @@
 // No method throws; a write callback that throws fails its request.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,8 @@ class TNLIBCURL_EXPORT TNLibCurl {
     // instead of being collected.
     bool TNLibCurlInit(const char* defaultHeader, bool verifyPeer, bool verifyHost,
                        TNLibCurlWriteCallback callback);
+    // Whether TNLibCurlInit has succeeded on this client.
+    bool IsInitialised() const;
     void TNLibCurlFreeHttpHeaderList();
     bool TNLibCurlAppendHeader(_http_hdr_type_ type, const char* line);
     // True when the transfer completed with a 2xx status. `followRedirects` follows 3xx
@@ -74,6 +77,15 @@ class TNLIBCURL_EXPORT TNLibCurl {
     // The last answer's Retry-After in seconds, in either form: delay seconds, or an HTTP date
     // counted from now (0 once it has passed); -1 when the answer had none or it was neither.
     long GetLastRetryAfterSeconds() const;
+    // A flag another thread may raise to abandon this client's requests: while it is true, a
+    // request fails at once without being sent, and one in flight is given up at libcurl's
+    // next progress call (about once a second while nothing arrives, sooner while data flows).
+    // Either failure has code 42 (CURLE_ABORTED_BY_CALLBACK) and the text kCancelledText. One
+    // flag may be shared by many clients; null (the default) turns it off.
+    void SetAbandonFlag(std::shared_ptr<const std::atomic<bool>> flag);
+    std::shared_ptr<const std::atomic<bool>> GetAbandonFlag() const;
+    static constexpr const char* kCancelledText = "the request was cancelled";
+
     // Empty unless one of the client's own limits (see Defaults) or a lack of memory ended the
     // last request; then one short phrase that names it, which GetLastErrorText() also gives.
     std::string GetLastLimitText() const;

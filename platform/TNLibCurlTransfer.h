@@ -24,6 +24,7 @@ struct Request {
     bool verifyPeer = true;
     bool verifyHost = true;
     TNLibCurl::Defaults limits;
+    const std::atomic<bool>* abandon = nullptr;  // raised: give the request up
 };
 
 // What came back; empty until the transfer fills it.
@@ -57,5 +58,6 @@ const char kOutOfMemory[] = "out of memory while reading the reply";
 // CurlTransfer.cpp holds them to curl.h's values.
 constexpr int kCodeFailedInit = 2;    // CURLE_FAILED_INIT
 constexpr int kCodeOutOfMemory = 27;  // CURLE_OUT_OF_MEMORY
+constexpr int kCodeAborted = 42;      // CURLE_ABORTED_BY_CALLBACK
 
 }  // namespace tnlibcurl

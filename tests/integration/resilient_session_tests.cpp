@@ -16,6 +16,7 @@
 #include "tests/support/Recorders.h"
 
 using namespace Cluster;
+using clusterwalk::CJob;
 using clusterwalk::CResilientSession;
 using clusterwalk::CRetryPolicy;
 using clusterwalk::RequestKind;
@@ -80,13 +81,16 @@ class ResilientSessionTest : public ::testing::Test {
     }
     void TearDown() override { g_ptrLogWriter = m_previousWriter; }
 
-    std::unique_ptr<CResilientSession> Session(
-        const std::string& url, std::shared_ptr<CRetryPolicy> policy = nullptr,
-        std::shared_ptr<clusterwalk::CRateLimit> limit = nullptr,
-        const std::string& password = "admin") {
+    static std::shared_ptr<CJob> Job(std::shared_ptr<CRetryPolicy> policy = nullptr,
+                                     std::shared_ptr<clusterwalk::CRateLimit> limit = nullptr) {
         if (!policy) policy = std::make_shared<CRetryPolicy>(QuickRetries());
-        return std::make_unique<CResilientSession>(url, "admin", password, std::move(policy),
-                                                   std::move(limit));
+        return std::make_shared<CJob>(std::move(policy), std::move(limit));
+    }
+
+    static std::unique_ptr<CResilientSession> Session(const std::string& url,
+                                                      std::shared_ptr<CJob> job = Job(),
+                                                      const std::string& password = "admin") {
+        return std::make_unique<CResilientSession>(std::move(job), url, "admin", password);
     }
 
     static std::vector<std::string> Walk(CResilientSession& session, const std::string& path) {
@@ -119,17 +123,17 @@ TEST_F(ResilientSessionTest, FaultyWalkYieldsExactlyTheFaultFreeWalk) {
     ASSERT_FALSE(plain->Connect().IsError());
     const std::vector<std::string> expected = Walk(*plain, "/big");
     ASSERT_EQ(expected.size(), kFiles);
-    EXPECT_EQ(plain->Statistics().retries, 0u);
+    EXPECT_EQ(plain->Job().Statistics().retries, 0u);
 
     clustersim::Simulator faulty(Faulty());
     std::string error;
     ASSERT_TRUE(faulty.Start(&error)) << error;
     auto limit = std::make_shared<clusterwalk::CRateLimit>(clusterwalk::RateLimitOptions{0, 1, 0});
-    auto session = Session(faulty.BaseUrl(), nullptr, limit);
+    auto session = Session(faulty.BaseUrl(), Job(nullptr, limit));
     ASSERT_FALSE(session->Connect().IsError());
     EXPECT_EQ(Walk(*session, "/big"), expected);
 
-    const clusterwalk::SessionStatistics statistics = session->Statistics();
+    const clusterwalk::JobStatistics statistics = session->Job().Statistics();
     const clustersim::ServerStatistics server = faulty.Statistics();
     EXPECT_GT(statistics.retries, 0u);
     EXPECT_GT(statistics.relogins, 0u);
@@ -161,7 +165,7 @@ TEST_F(ResilientSessionTest, RevokedTokenMidWalkResumesAtTheSamePage) {
         for (const auto& entry : pager.Records()) walked.push_back(entry.path);
     EXPECT_FALSE(pager.Error().IsError()) << pager.Error().ToString();
     EXPECT_EQ(walked, expected);
-    EXPECT_EQ(session->Statistics().relogins, 1u);
+    EXPECT_EQ(session->Job().Statistics().relogins, 1u);
     // The refused page and its repeat asked for the same page, so no page was read twice or
     // skipped: one request more than there are pages left, plus the login.
     EXPECT_EQ(Requests(reference, "GET", "/v1/files/"), kFiles / kPageSize - 1 + 1);
@@ -191,7 +195,7 @@ TEST_F(ResilientSessionTest, RejectedAfterAFreshLoginIsFinal) {
     });
     EXPECT_TRUE(error.IsError());
     EXPECT_EQ(session->GetLastRequestOutcome().httpStatus, 401);
-    const clusterwalk::SessionStatistics statistics = session->Statistics();
+    const clusterwalk::JobStatistics statistics = session->Job().Statistics();
     EXPECT_EQ(statistics.relogins, 1u);
     EXPECT_EQ(statistics.retries, 0u);
     EXPECT_EQ(statistics.attempts, 4u);  // login, refused read, login, refused read
@@ -199,11 +203,11 @@ TEST_F(ResilientSessionTest, RejectedAfterAFreshLoginIsFinal) {
 }
 
 TEST_F(ResilientSessionTest, WrongPasswordIsNotRetried) {
-    auto session = Session(reference.BaseUrl(), nullptr, nullptr, "wrong");
+    auto session = Session(reference.BaseUrl(), Job(), "wrong");
     EXPECT_TRUE(session->Connect().IsError());
     EXPECT_EQ(session->GetLastRequestOutcome().httpStatus, 401);
-    EXPECT_EQ(session->Statistics().attempts, 1u);
-    EXPECT_EQ(session->Statistics().retries, 0u);
+    EXPECT_EQ(session->Job().Statistics().attempts, 1u);
+    EXPECT_EQ(session->Job().Statistics().retries, 0u);
 }
 
 TEST_F(ResilientSessionTest, SentPostThatGotBusyIsNotRepeated) {
@@ -230,7 +234,7 @@ TEST_F(ResilientSessionTest, SentPostThatGotBusyIsNotRepeated) {
     EXPECT_TRUE(outcome.sent);
     EXPECT_EQ(outcome.httpStatus, 503);
     EXPECT_EQ(Requests(reference, "POST", "/v2/snapshots"), 1u);
-    EXPECT_EQ(session->Statistics().retries, 0u);
+    EXPECT_EQ(session->Job().Statistics().retries, 0u);
 
     // The same request is sent when asked again: only the session does not repeat it.
     EXPECT_FALSE(session
@@ -257,30 +261,54 @@ TEST_F(RefusingClusterTest, FailsAfterItsAttemptsWithTheRefusal) {
     RetryOptions options = QuickRetries();
     options.maxAttempts = 5;
     options.requestBudgetSeconds = 1;
-    auto session = Session(url, std::make_shared<CRetryPolicy>(options));
+    auto session = Session(url, Job(std::make_shared<CRetryPolicy>(options)));
     EXPECT_TRUE(session->Connect().IsError());
     const CRequestOutcome outcome = session->GetLastRequestOutcome();
     EXPECT_FALSE(outcome.sent);
     EXPECT_EQ(outcome.transportCode, 7);  // could not connect
-    EXPECT_EQ(session->Statistics().attempts, 5u);
-    EXPECT_EQ(session->Statistics().retries, 4u);
+    EXPECT_EQ(session->Job().Statistics().attempts, 5u);
+    EXPECT_EQ(session->Job().Statistics().retries, 4u);
     EXPECT_EQ(LogLinesWith("login: ", "could not connect"),
               5u);  // four retries and the refusal to go on
 }
 
-TEST_F(RefusingClusterTest, SessionsSharingAPolicyShareItsRetryBudget) {
+TEST_F(RefusingClusterTest, SessionsOfOneJobShareItsRetryBudget) {
     RetryOptions options = QuickRetries();
     options.budgetCapacity = 2;
     options.budgetRefillPerSecond = 0;
-    auto policy = std::make_shared<CRetryPolicy>(options);
-    auto first = Session(url, policy);
-    auto second = Session(url, policy);
+    auto job = Job(std::make_shared<CRetryPolicy>(options));
+    auto first = Session(url, job);
     EXPECT_TRUE(first->Connect().IsError());
+    EXPECT_EQ(job->Statistics().attempts, 3u);
+    EXPECT_EQ(job->Statistics().retries, 2u);
+    // The budget is spent: the second connection's failure is final at once.
+    auto second = Session(url, job);
     EXPECT_TRUE(second->Connect().IsError());
-    EXPECT_EQ(first->Statistics().attempts, 3u);
-    EXPECT_EQ(first->Statistics().retries, 2u);
-    EXPECT_EQ(second->Statistics().attempts, 1u);
-    EXPECT_EQ(second->Statistics().retries, 0u);
+    EXPECT_EQ(job->Statistics().attempts, 4u);
+    EXPECT_EQ(job->Statistics().retries, 2u);
+}
+
+TEST_F(ResilientSessionTest, CancelAbandonsARequestTheClusterHolds) {
+    clustersim::Options options = BigDirectory();
+    options.latencyMs = 60000;
+    clustersim::Simulator holding(options);
+    std::string startError;
+    ASSERT_TRUE(holding.Start(&startError)) << startError;
+    auto session = Session(holding.BaseUrl());
+    std::thread canceller([&] {
+        while (holding.Statistics().requests == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        session->Job().Cancel();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const CZuError error = session->Connect();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    canceller.join();
+    EXPECT_EQ(error.GetCode(), clusterwalk::kCancelledError);
+    EXPECT_EQ(session->Job().Statistics().attempts, 1u);
+    EXPECT_EQ(session->Job().Statistics().retries, 0u);
+    // Long before the cluster would have answered.
+    EXPECT_LT(waited, std::chrono::seconds(30));
 }
 
 TEST_F(RefusingClusterTest, CancelEndsAWaitAndEveryLaterRun) {
@@ -289,16 +317,16 @@ TEST_F(RefusingClusterTest, CancelEndsAWaitAndEveryLaterRun) {
     options.maxDelaySeconds = 10;
     auto policy =
         std::make_shared<CRetryPolicy>(options, clusterwalk::SteadyNowSeconds, [] { return 0.99; });
-    auto session = Session(url, policy);
+    auto session = Session(url, Job(policy));
     std::thread canceller([&] {
-        while (session->Statistics().retries == 0)
+        while (session->Job().Statistics().retries == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        session->Cancel();
+        session->Job().Cancel();
     });
     const CZuError error = session->Connect();
     canceller.join();
     EXPECT_EQ(error.GetCode(), clusterwalk::kCancelledError);
-    EXPECT_EQ(session->Statistics().attempts, 1u);
+    EXPECT_EQ(session->Job().Statistics().attempts, 1u);
 
     bool called = false;
     EXPECT_EQ(session

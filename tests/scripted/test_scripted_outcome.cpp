@@ -1,8 +1,10 @@
 // What a connection tells of its last request, through the scripted client: the outcome, that
 // no operation leaves an earlier one behind, the one log line of each failed request, and the
 // reason of a login that got no answer.
+#include <atomic>
 #include <functional>
 #include <list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -194,6 +196,33 @@ TEST_F(ScriptedOutcomeTest, ALoginWithoutAnyAnswerNamesTheTransportsCause) {
         EXPECT_EQ(std::vector<int>({1}), log->levels);  // the request's line, no other
     }
     scripted::TakeRequests();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ScriptedOutcomeTest, ARaisedAbandonFlagStopsEveryRequestBeforeItIsSent) {
+    auto flag = std::make_shared<std::atomic<bool>>(true);
+    // Set before the first login: it must reach the client that Connect makes.
+    connection->SetAbandonFlag(flag);
+    EXPECT_FALSE(Get("/v2/snapshots/").sent);  // still not logged in
+    EXPECT_TRUE(connection->Connect(scripted_test::kBaseUrl, "admin", "admin").IsError());
+    CRequestOutcome outcome = connection->GetLastRequestOutcome();
+    EXPECT_FALSE(outcome.sent);
+    EXPECT_EQ(42, outcome.transportCode);
+    EXPECT_EQ("the request was cancelled", outcome.transportText);
+    EXPECT_TRUE(scripted::TakeRequests().empty());
+
+    *flag = false;
+    LogIn();
+    *flag = true;
+    outcome = Get("/v2/snapshots/");
+    EXPECT_EQ(42, outcome.transportCode);
+    EXPECT_TRUE(scripted::TakeRequests().empty());
+    *flag = false;
+    scripted::Queue(200, "[]");
+    EXPECT_EQ(200, Get("/v2/snapshots/").httpStatus);
 }
 
 }  // namespace
