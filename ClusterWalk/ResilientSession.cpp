@@ -90,7 +90,8 @@ CZuError CResilientSession::Attempt(RequestKind kind, const std::function<CZuErr
                 RequestKind::Login, [this] { return Login(); }, false);
             if (loginError.IsError()) return loginError.Push(FX_CODE_LOCATION);
             freshLogin = true;
-            continue;  // the same attempt, so a page is read again from the same link
+            --attempts;  // the refused try does not count against the request's attempts
+            continue;    // the same attempt, so a page is read again from the same link
         }
         freshLogin = false;
         // A failure the outcome does not show (a reply that would not parse) is not the

@@ -57,6 +57,7 @@ class CResilientSession {
     CLUSTERWALK_API Cluster::CFileSystemQueries Files() const;
     CLUSTERWALK_API Cluster::CSnapshotQueries Snapshots() const;
     const boost::shared_ptr<Cluster::CConnection>& Connection() const { return m_connection; }
+    const boost::shared_ptr<Cluster::CParser>& Parser() const { return m_parser; }
 
     CJob& Job() const { return *m_job; }
 

@@ -34,7 +34,7 @@ TEST_F(ClusterctlTest, EachKindOfFailureHasItsStatusAndOneLine) {
     ExpectFailure(RunCtl(Connected({"login"}), {"CLUSTER_PASSWORD=wrong"}), 4,
                   "clusterctl: login to " + s_sim->BaseUrl() + " as admin rejected: ");
     const std::string closed = "https://127.0.0.1:" + std::to_string(ClosedPort());
-    ExpectFailure(RunCtl({"--url", closed, "login"}, {"CLUSTER_PASSWORD=x"}), 6,
+    ExpectFailure(RunCtl({"--url", closed, "--retries", "0", "login"}, {"CLUSTER_PASSWORD=x"}), 6,
                   "clusterctl: cannot reach " + closed + ": ");
     ExpectFailure(RunCtl({"--url", s_sim->BaseUrl(), "login"}, {"CLUSTER_PASSWORD=x"}), 6,
                   "clusterctl: TLS: ");
@@ -45,8 +45,42 @@ TEST_F(ClusterctlTest, EachKindOfFailureHasItsStatusAndOneLine) {
     unavailable.contentType = "text/html";
     unavailable.body = "<html><body>down for maintenance</body></html>";
     s_sim->AddFault(unavailable);
-    ExpectFailure(Ctl({"snapshots", "list"}), 1,
+    ExpectFailure(Ctl({"--retries", "0", "snapshots", "list"}), 1,
                   "clusterctl: snapshots list: service unavailable (HTTP 503)");
+}
+
+TEST_F(ClusterctlTest, PassingFaultsAreRiddenOutAsFarAsRetriesAllow) {
+    clustersim::Fault busy;
+    busy.pathPrefix = "/v2/snapshots";
+    busy.status = 503;
+    busy.remaining = 2;
+    s_sim->AddFault(busy);
+    ExpectFailure(Ctl({"--retries", "1", "snapshots", "list"}), 1, "(HTTP 503)");
+    s_sim->AddFault(busy);
+    const Outcome riddenOut = Ctl({"-o", "json", "snapshots", "list"});
+    EXPECT_EQ(riddenOut.status, 0) << riddenOut.err;
+    EXPECT_EQ(JsonArray(riddenOut.out).size(),
+              JsonArray(Ctl({"-o", "json", "snapshots", "list"}).out).size());
+    EXPECT_FALSE(JsonArray(riddenOut.out).empty());
+
+    // A creation that reached the cluster is not sent again: it could make a second snapshot.
+    busy.method = "POST";
+    busy.remaining = 1;
+    s_sim->AddFault(busy);
+    ExpectFailure(Ctl({"snapshots", "create", "once", "--source", "/tree"}), 1, "(HTTP 503)");
+
+    clustersim::Fault cut;
+    cut.kind = clustersim::Fault::Kind::TruncatedBody;
+    cut.pathPrefix = "/v2/snapshots";
+    cut.remaining = 1;
+    s_sim->AddFault(cut);
+    ExpectFailure(
+        Ctl({"--retries", "0", "snapshots", "list"}), 6,
+        "clusterctl: snapshots list: the reply from " + s_sim->BaseUrl() + " broke off: ");
+
+    for (const char* bad : {"-1", "x", "101"})
+        EXPECT_EQ(Ctl({"--retries", bad, "login"}).status, 2);
+    for (const char* bad : {"0", "1.5", "-3"}) EXPECT_EQ(Ctl({"--rate", bad, "login"}).status, 2);
 }
 
 TEST_F(ClusterctlTest, VerboseAddsTheLibrarysMessageAndTrail) {

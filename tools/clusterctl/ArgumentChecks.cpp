@@ -105,6 +105,23 @@ std::string CheckSeconds(const std::string& text) {
     return "must be a positive whole number of seconds";
 }
 
+std::string CheckRetries(const std::string& text) {
+    if (IsWholeNumber(text) &&
+        std::strtoull(text.c_str(), nullptr, 10) <= static_cast<unsigned long long>(kMaxRetries)) {
+        return "";
+    }
+    return "must be a whole number from 0 to " + std::to_string(kMaxRetries);
+}
+
+std::string CheckRate(const std::string& text) {
+    if (IsWholeNumber(text) && text.find_first_not_of('0') != std::string::npos &&
+        std::strtoull(text.c_str(), nullptr, 10) <= static_cast<unsigned long long>(kMaxRate)) {
+        return "";
+    }
+    return "must be a positive whole number of requests a second, at most " +
+           std::to_string(kMaxRate);
+}
+
 std::string CheckSource(const std::string& text) {
     if (text.find('/') != std::string::npos || IsWholeNumber(text)) return "";
     return "must be a path containing \"/\" or a file id";

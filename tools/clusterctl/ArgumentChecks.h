@@ -7,6 +7,9 @@
 
 namespace clusterctl {
 
+constexpr int kMaxRetries = 100;
+constexpr int kMaxRate = 1000000;
+
 // Digits only, and small enough for a 64-bit number.
 bool IsWholeNumber(const std::string& text);
 
@@ -16,6 +19,8 @@ bool ReadByteCount(const std::string& text, size_t& bytes);
 
 std::string CheckByteCount(const std::string& text);
 std::string CheckSeconds(const std::string& text);   // a positive whole number of seconds
+std::string CheckRetries(const std::string& text);   // a whole number from 0 to kMaxRetries
+std::string CheckRate(const std::string& text);      // a positive whole number of requests/s
 std::string CheckSource(const std::string& text);    // a path holding "/", or a file id
 std::string CheckId(const std::string& text);        // a positive whole number
 std::string CheckSnapshot(const std::string& text);  // a snapshot id or a name

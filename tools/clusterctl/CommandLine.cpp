@@ -29,6 +29,9 @@ const char* const kFooter = R"(Environment:
   CLUSTER_PROFILE              the profile when --profile is not given
   CLUSTER_SIM_STATE            the simulated cluster's state folder
                                (default: $XDG_STATE_HOME/clusterctl/simulated)
+  CLUSTER_SIM_FAULT_RATE, CLUSTER_SIM_TOKEN_TTL, CLUSTER_SIM_SEED, CLUSTER_SIM_LATENCY,
+  CLUSTER_SIM_MAX_CONCURRENT   faults of a real cluster for --simulated, as cluster-sim's
+                               flags of those names (e.g. CLUSTER_SIM_FAULT_RATE=503:0.05)
   XDG_CONFIG_HOME              where clusterctl/config.toml with the profiles lies (~/.config)
 
 Exit status:
@@ -134,6 +137,21 @@ void AddConnectionOptions(CLI::App& app, Invocation& invocation, Settings& setti
            },
            "Give up on a request attempt after this many seconds (default: 600)")
         ->check(CLI::Validator(CheckSeconds, "SECONDS"));
+    app.add_option_function<std::string>(
+           "--retries",
+           [&connection](const std::string& text) {
+               connection.job.retry.maxAttempts = std::stoi(text) + 1;
+           },
+           "Send a request again up to this many times when the cluster is unreachable, busy "
+           "or the reply breaks off; 0: never (default: 5)")
+        ->check(CLI::Validator(CheckRetries, "N"));
+    app.add_option_function<std::string>(
+           "--rate",
+           [&connection](const std::string& text) {
+               connection.job.rate.requestsPerSecond = std::stod(text);
+           },
+           "Send at most this many requests a second (default: no limit)")
+        ->check(CLI::Validator(CheckRate, "N"));
 }
 
 void AddOutputOptions(CLI::App& app, Invocation& invocation, Settings& settings) {

@@ -5,11 +5,14 @@
 #include <list>
 
 #include "ClusterWalk/Pager.h"
+#include "ClusterWalk/ResilientSession.h"
 #include "Records.h"
 #include "TerminalText.h"
 
 namespace clusterctl {
 namespace {
+
+using clusterwalk::RequestKind;
 
 bool IsPath(const std::string& source) {
     return source.find('/') != std::string::npos;
@@ -21,7 +24,9 @@ CZuError ResolveFileId(CommandContext& context, const std::string& source, uint6
         return CZuError::Success();
     }
     Cluster::CFileAttributeInfo info;
-    CZuError error = context.session.Files().GetFileAttributes(source, info, 0);
+    Cluster::CFileSystemQueries files = context.session.Files();
+    CZuError error = context.session.Run(RequestKind::Get,
+                                         [&] { return files.GetFileAttributes(source, info, 0); });
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     fileId = info.id;
     return CZuError::Success();
@@ -32,7 +37,10 @@ template <class Record, class Read, class ToFields>
 CZuError PrintAll(CommandContext& context, Read read, ToFields toFields) {
     Listing listing(context.out, context.output, toFields(Record()));
     std::list<Record> records;
-    CZuError error = read(records);
+    CZuError error = context.session.Run(RequestKind::Get, [&] {
+        records.clear();  // the library appends: a repeated read starts over
+        return read(records);
+    });
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     for (const Record& record : records) listing.Add(toFields(record));
     listing.Finish();
@@ -60,9 +68,11 @@ CZuError ReadAttributes(Session& session, const std::string& path,
     CZuError error = parser->ConvertPathToURLEncoding(path, encoded);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     std::string reply;
-    error =
-        connection->SendRequest(Cluster::REQUEST_GET, "/v1/files/" + encoded + "/info/attributes",
-                                std::string(), reply, true);
+    error = session.Run(RequestKind::Get, [&] {
+        return connection->SendRequest(Cluster::REQUEST_GET,
+                                       "/v1/files/" + encoded + "/info/attributes", std::string(),
+                                       reply, true);
+    });
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     error = parser->GetFileAttributesInfo(reply, info);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
@@ -105,7 +115,10 @@ CZuError CreateSnapshot(CommandContext& context, const std::string& name, const 
     CZuError error = ResolveFileId(context, source, sourceId);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     Cluster::CSnapshotInfo snapshot;
-    error = context.session.Snapshots().CreateSnapshot(name, sourceId, snapshot, expiration);
+    Cluster::CSnapshotQueries snapshots = context.session.Snapshots();
+    error = context.session.Run(RequestKind::Post, [&] {
+        return snapshots.CreateSnapshot(name, sourceId, snapshot, expiration);
+    });
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     PrintItem(context.out, context.output, SnapshotFields(snapshot));
     return CZuError::Success();
@@ -114,14 +127,16 @@ CZuError CreateSnapshot(CommandContext& context, const std::string& name, const 
 CZuError DeleteSnapshot(CommandContext& context, uint64_t snapshotId) {
     const Fields fields{NumberField("id", snapshotId), BooleanField("deleted", true)};
     CheckFields(context.output, fields);
-    CZuError error = context.session.Snapshots().DeleteSnapshot(snapshotId);
+    Cluster::CSnapshotQueries snapshots = context.session.Snapshots();
+    CZuError error = context.session.Run(RequestKind::Delete,
+                                         [&] { return snapshots.DeleteSnapshot(snapshotId); });
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     Acknowledge(context, "Deleted snapshot " + std::to_string(snapshotId), fields);
     return CZuError::Success();
 }
 
 CZuError DiffSnapshots(CommandContext& context, uint64_t olderId, uint64_t newerId) {
-    auto pager = clusterwalk::SnapshotDiffPager(context.session.Snapshots(), olderId, newerId);
+    auto pager = clusterwalk::SnapshotDiffPager(context.session.Resilient(), olderId, newerId);
     Listing listing(context.out, context.output, ChangeFields({}));
     clusterwalk::PageCount count;
     auto handle = [&](const std::list<Cluster::CSnapshotDiffInfo>& changes) {
@@ -159,7 +174,9 @@ CZuError ListSmbShares(CommandContext& context) {
 CZuError ShowSmbShare(CommandContext& context, uint64_t shareId) {
     CheckFields(context.output, SmbShareFields({}));
     Cluster::CSMBShareEntry share;
-    CZuError error = context.session.Shares().GetSMBShare(shareId, share);
+    Cluster::CShares shares = context.session.Shares();
+    CZuError error =
+        context.session.Run(RequestKind::Get, [&] { return shares.GetSMBShare(shareId, share); });
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     PrintItem(context.out, context.output, SmbShareFields(share));
     return CZuError::Success();
@@ -176,7 +193,9 @@ CZuError ListNfsExports(CommandContext& context) {
 CZuError ShowNfsExport(CommandContext& context, uint64_t exportId) {
     CheckFields(context.output, NfsExportFields({}));
     Cluster::CNFSExportEntry nfsExport;
-    CZuError error = context.session.Shares().GetNFSExport(exportId, nfsExport);
+    Cluster::CShares shares = context.session.Shares();
+    CZuError error = context.session.Run(RequestKind::Get,
+                                         [&] { return shares.GetNFSExport(exportId, nfsExport); });
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     PrintItem(context.out, context.output, NfsExportFields(nfsExport));
     return CZuError::Success();

@@ -160,6 +160,12 @@ Verdict Judge(const CZuError& error, const Cluster::CRequestOutcome& outcome,
     if (outcome.httpStatus == 0 && outcome.transportCode != 0) {
         return TransportVerdict(outcome, scene);
     }
+    // An answer that began and then broke off (reset, cut short): the network, not the reply.
+    if (outcome.transportCode != 0) {
+        const std::string what = scene.duringLogin ? "login to " + scene.url : scene.command;
+        return {kExitUnreachable, what + ": the reply from " + scene.url + " broke off: " +
+                                      Shortened(outcome.transportText)};
+    }
     const std::string what = scene.duringLogin ? "login to " + scene.url : scene.command;
     return {kExitFailure, what + ": " + Shortened(error.GetMessage())};
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ClusterWalk/Pager.h"
+#include "ClusterWalk/ResilientSession.h"
 #include "Commands.h"
 #include "Records.h"
 #include "TerminalText.h"
@@ -77,7 +77,9 @@ class DirectoryWalk {
     CZuError StartingLevel(Level& level) {
         if (!m_options.recursive || m_options.snapshotId != 0) return CZuError::Success();
         Cluster::CFileAttributeInfo info;
-        CZuError error = m_files.GetFileAttributes(m_options.path, info, 0);
+        CZuError error = m_context.session.Run(clusterwalk::RequestKind::Get, [&] {
+            return m_files.GetFileAttributes(m_options.path, info, 0);
+        });
         if (error.IsError()) return error.Push(FX_CODE_LOCATION);
         level.id = info.id;
         level.idKnown = true;
@@ -86,7 +88,8 @@ class DirectoryWalk {
 
     // Writes the directory's rows page by page and, when recursive, notes its subdirectories.
     CZuError ListOne(const std::string& path, Level& level) {
-        auto pager = clusterwalk::DirectoryPager(m_files, path, m_options.snapshotId);
+        auto pager =
+            clusterwalk::DirectoryPager(m_context.session.Resilient(), path, m_options.snapshotId);
         auto handle = [&](const std::list<Cluster::CDirectoryEntry>& entries) {
             HandlePage(entries, level.pending);
             return CZuError::Success();

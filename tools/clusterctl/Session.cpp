@@ -78,20 +78,28 @@ CZuError Session::Open(const ConnectionOptions& options) {
     ConfigureTransport(options, caFile);
     const std::string password = Password(options);
     WarnIfPlainHttp(m_url);
-    m_connection.reset(new Cluster::CConnection);
-    m_parser.reset(new Cluster::CParser);
-    CZuError error = m_connection->Connect(m_url, m_user, password);
+    m_resilient.reset(new clusterwalk::CResilientSession(
+        std::make_shared<clusterwalk::CJob>(options.job), m_url, m_user, password));
+    CZuError error = m_resilient->Connect();
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     return CZuError::Success();
 }
 
+CZuError Session::Run(clusterwalk::RequestKind kind, const std::function<CZuError()>& attempt) {
+    return m_resilient->Run(kind, attempt);
+}
+
 Cluster::CRequestOutcome Session::LastOutcome() const {
-    return m_connection ? m_connection->GetLastRequestOutcome() : Cluster::CRequestOutcome();
+    return m_resilient ? m_resilient->GetLastRequestOutcome() : Cluster::CRequestOutcome();
 }
 
 void Session::StartSimulatedCluster() {
     clustersim::Options options;
     options.stateDir = SimulatedStateFolder();
+    // The faults of a real cluster on request (CLUSTER_SIM_FAULT_RATE, CLUSTER_SIM_TOKEN_TTL...),
+    // so retries can be tried out without one.
+    std::string badVariable;
+    if (!clustersim::OptionsFromEnvironment(&options, &badVariable)) throw UsageError(badVariable);
     m_simulator.reset(new clustersim::Simulator(options));
     std::string why;
     if (!m_simulator->Start(&why)) {

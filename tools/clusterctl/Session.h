@@ -1,9 +1,11 @@
 // The logged-in connection every command works through: to the cluster at --url, CLUSTER_URL
 // or the profile's URL, or with --simulated to a simulated cluster started inside this process,
-// whose state lives in a folder between runs.
+// whose state lives in a folder between runs. Every request goes through the walking layer, so
+// it is sent again after a passing fault and the login is renewed when the token expires.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,6 +13,8 @@
 #include "Cluster/ClusterFileSystemQueries.h"
 #include "Cluster/ClusterShares.h"
 #include "Cluster/ClusterSnapshotQueries.h"
+#include "ClusterWalk/Job.h"
+#include "ClusterWalk/ResilientSession.h"
 
 namespace clustersim {
 class Simulator;
@@ -27,6 +31,7 @@ struct ConnectionOptions {
     size_t maxReplyBytes = 0;  // 0: the HTTP client's default
     long totalSeconds = 0;     // 0: the HTTP client's default
     bool simulated = false;
+    clusterwalk::JobOptions job;  // retries (--retries) and the rate limit (--rate)
 };
 
 // The simulated cluster's state folder: CLUSTER_SIM_STATE, else $XDG_STATE_HOME/clusterctl/
@@ -45,26 +50,33 @@ class Session {
     // and Failure when the simulated cluster cannot start.
     CZuError Open(const ConnectionOptions& options);
 
+    // Runs one call of a query object as the layer does: again after a passing fault when a
+    // request of `kind` may be repeated, after a new login when the token expired.
+    CZuError Run(clusterwalk::RequestKind kind, const std::function<CZuError()>& attempt);
+    clusterwalk::CResilientSession& Resilient() { return *m_resilient; }
+
     // What became of the last request; all zero before the first.
     Cluster::CRequestOutcome LastOutcome() const;
 
     const std::string& Url() const { return m_url; }
     const std::string& User() const { return m_user; }
 
-    Cluster::CSnapshotQueries Snapshots() const { return {m_connection, m_parser}; }
-    Cluster::CFileSystemQueries Files() const { return {m_connection, m_parser}; }
-    Cluster::CShares Shares() const { return {m_connection, m_parser}; }
+    // Query objects over the session's connection; call them through Run.
+    Cluster::CSnapshotQueries Snapshots() const { return m_resilient->Snapshots(); }
+    Cluster::CFileSystemQueries Files() const { return m_resilient->Files(); }
+    Cluster::CShares Shares() const { return {Connection(), Parser()}; }
     // For what the query objects do not hand out, such as the raw attribute reply.
-    const boost::shared_ptr<Cluster::CConnection>& Connection() const { return m_connection; }
-    const boost::shared_ptr<Cluster::CParser>& Parser() const { return m_parser; }
+    const boost::shared_ptr<Cluster::CConnection>& Connection() const {
+        return m_resilient->Connection();
+    }
+    const boost::shared_ptr<Cluster::CParser>& Parser() const { return m_resilient->Parser(); }
 
   private:
     void StartSimulatedCluster();
     std::string Password(const ConnectionOptions& options) const;
 
     std::unique_ptr<clustersim::Simulator> m_simulator;
-    boost::shared_ptr<Cluster::CConnection> m_connection;
-    boost::shared_ptr<Cluster::CParser> m_parser;
+    std::unique_ptr<clusterwalk::CResilientSession> m_resilient;
     std::string m_url;
     std::string m_user;
 };

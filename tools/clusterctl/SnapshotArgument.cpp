@@ -52,7 +52,11 @@ CZuError ResolveSnapshots(Session& session, const std::vector<std::string>& argu
                           std::vector<uint64_t>& ids) {
     std::list<Cluster::CSnapshotInfo> snapshots;
     if (!std::all_of(arguments.begin(), arguments.end(), IsId)) {
-        CZuError error = session.Snapshots().ListSnapshots(snapshots);
+        Cluster::CSnapshotQueries queries = session.Snapshots();
+        CZuError error = session.Run(clusterwalk::RequestKind::Get, [&] {
+            snapshots.clear();  // the library appends: a repeated read starts over
+            return queries.ListSnapshots(snapshots);
+        });
         if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     }
     ids.clear();
