@@ -9,7 +9,7 @@ endif()
 
 set(CLUSTER_DOCS_OUTPUT ${PROJECT_BINARY_DIR}/docs)
 set(docs_inputs ${PROJECT_SOURCE_DIR}/docs/mainpage.md ${CLUSTER_PUBLIC_HEADERS}
-                ${CLUSTER_PLATFORM_HEADERS} ${PROJECT_SOURCE_DIR}/platform/json_spirit/json_spirit.h)
+                ${CLUSTERWALK_PUBLIC_HEADERS} ${CLUSTER_PLATFORM_HEADERS} ${PROJECT_SOURCE_DIR}/platform/json_spirit/json_spirit.h)
 list(JOIN docs_inputs " " CLUSTER_DOCS_INPUT)
 configure_file(${PROJECT_SOURCE_DIR}/docs/Doxyfile.in ${CLUSTER_DOCS_OUTPUT}/Doxyfile @ONLY)
 

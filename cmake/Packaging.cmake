@@ -11,7 +11,7 @@ install(TARGETS clusterclient clusterwalk ZuUtils TnJsonLib tnlibcurl
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# The installed API; docs/ documents exactly these (cmake/Docs.cmake).
+# The installed API; docs/ documents exactly these and the walking library's (cmake/Docs.cmake).
 set(CLUSTER_PUBLIC_HEADERS
     ${PROJECT_SOURCE_DIR}/Cluster/ClusterExport.h
     ${PROJECT_SOURCE_DIR}/Cluster/ClusterConnection.h
@@ -28,6 +28,7 @@ install(FILES ${CLUSTER_PUBLIC_HEADERS}
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Cluster COMPONENT dev)
 set(CLUSTERWALK_PUBLIC_HEADERS
     ${PROJECT_SOURCE_DIR}/ClusterWalk/ClusterWalkExport.h
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/Job.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/Pager.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/RateLimit.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/ResilientSession.h

@@ -1,6 +1,6 @@
 // Print every change between two snapshots, page by page: ./walk_snapshot_diff OLDER NEWER
-#include <Cluster/ClusterSnapshotQueries.h>
-#include <ClusterWalk/Pager.h>
+// Through a resilient session, as walk_directory.cpp is.
+#include <ClusterWalk/ResilientSession.h>
 
 #include "ExampleLogin.h"
 
@@ -11,12 +11,13 @@ int main(int argc, char** argv) {
     }
     const uint64_t older = std::strtoull(argv[1], nullptr, 10);
     const uint64_t newer = std::strtoull(argv[2], nullptr, 10);
-    const auto connection = LogIn();
-    if (!connection) return 1;
-    Cluster::CSnapshotQueries snapshots(connection, boost::make_shared<Cluster::CParser>());
+    clusterwalk::CResilientSession session(
+        std::make_shared<clusterwalk::CJob>(), Setting("CLUSTER_URL", "https://127.0.0.1:8000"),
+        Setting("CLUSTER_USER", "admin"), Setting("CLUSTER_PASSWORD", ""));
+    if (Report(session.Connect()) != 0) return 1;
 
     static const char* const kOperations[] = {"CREATE", "DELETE", "MODIFY"};
-    auto pager = clusterwalk::SnapshotDiffPager(snapshots, older, newer);
+    auto pager = clusterwalk::SnapshotDiffPager(session, older, newer);
     for (const Cluster::CSnapshotDiffInfo& change : pager) {
         std::printf("%s\t%s\n", kOperations[change.operation], change.path.c_str());
     }

@@ -471,6 +471,11 @@ bool CurlTransfer::Perform(const tnlibcurl::Request& request, tnlibcurl::Reply& 
         if (reply.code == CURLE_OK) reply.code = CURLE_OUT_OF_MEMORY;
     }
     current = nullptr;
+    // A time limit of ours is a timeout like libcurl's own, not the abort it is made with, so
+    // callers that retry timeouts treat both alike.
+    if (limit == Limit::FirstByte || limit == Limit::Stall || limit == Limit::Total) {
+        reply.code = CURLE_OPERATION_TIMEDOUT;
+    }
     reply.limitText = LimitText();
     if (reply.limitText.empty()) reply.errorText = TransportText();
     return completed;

@@ -67,8 +67,9 @@ class TNLIBCURL_EXPORT TNLibCurl {
     std::string GetLastErrorText() const;
     // libcurl's CURLcode for the last request: 0 when the transfer worked (whatever the HTTP
     // status) or none was attempted (a call refused at once: no Init, no URL); otherwise
-    // GetLastErrorText() says why. One of the client's own limits gives the code libcurl
-    // reports for the aborted transfer; a CA file that is missing gives 77.
+    // GetLastErrorText() says why. The client's time limits give 28 (CURLE_OPERATION_TIMEDOUT),
+    // as libcurl's own timeouts do; its other limits give the code libcurl reports for the
+    // aborted transfer; a CA file that is missing gives 77.
     int GetLastTransportCode() const;
     // Whether the last request reached the server: a connection was made and the request
     // written to it. False when the transfer ended before that (refused, unreachable, TLS

@@ -62,6 +62,7 @@ TEST_F(TimeLimitTest, ADrippingReplyEndsByTheStallRule) {
     Clock::duration took;
     EXPECT_FALSE(Get(server, took));
     EXPECT_EQ("the reply stalled below 1024 B/s for 2 s (stall limit)", client.GetLastLimitText());
+    EXPECT_EQ(28, client.GetLastTransportCode());
     EXPECT_EQ(client.GetLastLimitText(), client.GetLastErrorText());
     EXPECT_GE(took, seconds(2));
     EXPECT_LT(took, seconds(6));
@@ -75,6 +76,7 @@ TEST_F(TimeLimitTest, ASilentServerEndsByTheFirstByteLimit) {
     Clock::duration took;
     EXPECT_FALSE(Get(server, took));
     EXPECT_EQ("no reply within 1 s (first-byte limit)", client.GetLastLimitText());
+    EXPECT_EQ(28, client.GetLastTransportCode());  // a timeout, as libcurl's own
     EXPECT_EQ(0, client.GetLastHttpStatus());
     EXPECT_GE(took, seconds(1));
     EXPECT_LT(took, seconds(4));

@@ -311,6 +311,27 @@ TEST_F(ResilientSessionTest, CancelAbandonsARequestTheClusterHolds) {
     EXPECT_LT(waited, std::chrono::seconds(30));
 }
 
+TEST_F(ResilientSessionTest, SilentClusterFailsOnceTheTimeBudgetIsSpent) {
+    clustersim::Options options = BigDirectory();
+    options.latencyMs = 60000;
+    clustersim::Simulator silent(options);
+    std::string startError;
+    ASSERT_TRUE(silent.Start(&startError)) << startError;
+    const TNLibCurl::Defaults previous = TNLibCurl::GetDefaults();
+    TNLibCurl::Defaults scaled = previous;
+    scaled.firstByteSeconds = 1;
+    TNLibCurl::SetDefaults(scaled);
+    RetryOptions retries = QuickRetries();
+    retries.requestBudgetSeconds = 1.5;  // spent during the second attempt, which still ends
+    auto session = Session(silent.BaseUrl(), Job(std::make_shared<CRetryPolicy>(retries)));
+    const CZuError error = session->Connect();
+    TNLibCurl::SetDefaults(previous);
+    EXPECT_TRUE(error.IsError());
+    EXPECT_EQ(session->GetLastRequestOutcome().transportCode, 28);  // timed out
+    EXPECT_EQ(session->Job().Statistics().attempts, 2u);
+    EXPECT_EQ(LogLinesWith("login: ", "gave up after"), 1u);
+}
+
 TEST_F(RefusingClusterTest, CancelEndsAWaitAndEveryLaterRun) {
     RetryOptions options = QuickRetries();
     options.firstDelaySeconds = 10;

@@ -119,8 +119,12 @@ Verdict TransportVerdict(const Cluster::CRequestOutcome& outcome, const FailureS
         return {kExitUsage, "invalid URL " + scene.url + ": " + cause};
     }
     if (outcome.transportCode == CURLE_OPERATION_TIMEDOUT) {
+        // Only the limit of a whole attempt is --timeout's; the first-byte and stall limits
+        // are the HTTP client's own.
+        const bool wholeAttempt = cause.find("(total limit)") != std::string::npos;
         return {kExitUnreachable, scene.command + ": no answer in time from " + scene.url + ": " +
-                                      cause + " (--timeout SECONDS allows longer)"};
+                                      cause +
+                                      (wholeAttempt ? " (--timeout SECONDS allows longer)" : "")};
     }
     std::string line = "cannot reach " + scene.url + ": " + cause;
     if (LooksLikeHttpToTls(scene, outcome.transportCode)) {
@@ -163,8 +167,8 @@ Verdict Judge(const CZuError& error, const Cluster::CRequestOutcome& outcome,
     // An answer that began and then broke off (reset, cut short): the network, not the reply.
     if (outcome.transportCode != 0) {
         const std::string what = scene.duringLogin ? "login to " + scene.url : scene.command;
-        return {kExitUnreachable, what + ": the reply from " + scene.url + " broke off: " +
-                                      Shortened(outcome.transportText)};
+        return {kExitUnreachable, what + ": the reply from " + scene.url +
+                                      " broke off: " + Shortened(outcome.transportText)};
     }
     const std::string what = scene.duringLogin ? "login to " + scene.url : scene.command;
     return {kExitFailure, what + ": " + Shortened(error.GetMessage())};
