@@ -143,7 +143,7 @@ CZuError DiffSnapshots(CommandContext& context, uint64_t olderId, uint64_t newer
         for (const Cluster::CSnapshotDiffInfo& change : changes) listing.Add(ChangeFields(change));
         context.progress.BeforeOutput();
         listing.Flush();
-        context.progress.Update(count);
+        context.progress.Update(count, context.session.Retries());
         return CZuError::Success();
     };
     CZuError error = clusterwalk::WalkPages(pager, handle, count);

@@ -110,7 +110,7 @@ class DirectoryWalk {
         }
         m_context.progress.BeforeOutput();
         m_listing.Flush();
-        m_context.progress.Update(m_count);
+        m_context.progress.Update(m_count, m_context.session.Retries());
     }
 
     static bool IsAncestor(const std::vector<Level>& levels, uint64_t id) {

@@ -16,7 +16,7 @@ ProgressLine::~ProgressLine() {
     Clear();
 }
 
-void ProgressLine::Update(const clusterwalk::PageCount& count) {
+void ProgressLine::Update(const clusterwalk::PageCount& count, uint64_t retries) {
     if (!m_enabled || count.pages < 2) return;
     const Clock::time_point now = Clock::now();
     if (now - m_lastDraw < kRedrawInterval) return;
@@ -26,6 +26,8 @@ void ProgressLine::Update(const clusterwalk::PageCount& count) {
     std::fprintf(m_terminal, "\r\033[K%llu pages, %llu entries, %.0f entries/s",
                  static_cast<unsigned long long>(count.pages),
                  static_cast<unsigned long long>(count.entries), rate);
+    if (retries > 0)
+        std::fprintf(m_terminal, ", %llu retries", static_cast<unsigned long long>(retries));
     std::fflush(m_terminal);
     m_shown = true;
     m_lastDraw = now;

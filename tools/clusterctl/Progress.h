@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 
 #include "ClusterWalk/Pager.h"
@@ -18,8 +19,9 @@ class ProgressLine {
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
 
-    // Redraws the line from the count, at most a few times a second.
-    void Update(const clusterwalk::PageCount& count);
+    // Redraws the line from the count and the requests sent again so far, at most a few times
+    // a second.
+    void Update(const clusterwalk::PageCount& count, uint64_t retries);
     // Call before writing a page of output.
     void BeforeOutput();
     void Clear();

@@ -54,6 +54,8 @@ class Session {
     // request of `kind` may be repeated, after a new login when the token expired.
     CZuError Run(clusterwalk::RequestKind kind, const std::function<CZuError()>& attempt);
     clusterwalk::CResilientSession& Resilient() { return *m_resilient; }
+    // Requests sent again so far, for the progress line.
+    uint64_t Retries() const { return m_resilient->Job().Statistics().retries; }
 
     // What became of the last request; all zero before the first.
     Cluster::CRequestOutcome LastOutcome() const;
