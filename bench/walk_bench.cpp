@@ -1,30 +1,50 @@
 // Walks over loopback against a running simulated cluster, timed end to end:
-//   walk_bench URL CA_FILE MODE PATH_OR_COUNT
+//   walk_bench URL CA_FILE MODE ARGUMENT
 // MODE library-dir: every page of a directory through CFileSystemQueries;
+//      layer-dir:   the same pages through a job's resilient session (retry policy, rate
+//                   limit, cancellation), to price the layer against library-dir;
 //      floor-dir:   the same pages with one reused libcurl handle, no parsing;
 //      library-diff / floor-diff: the snapshot difference "diff-base" to "diff-target";
-//      library-share / floor-share: COUNT requests for the first SMB share.
-// Prints "<seconds> <entries>" on one line.
+//      library-share / floor-share: COUNT requests for the first SMB share;
+//      cancel:      logs in through a job's session against a cluster that holds requests,
+//                   cancels the job from another thread after MILLISECONDS and times how long
+//                   the blocked call takes to return.
+// Prints "<seconds> <entries> <cpu seconds>" on one line: wall and CPU time (user and system,
+// every thread of this process) of the walk alone. For cancel: the seconds from Cancel() to the
+// call's return, then 1 when the call ended as cancelled, else 0.
 #include <curl/curl.h>
+#include <sys/resource.h>
 
 #include <boost/make_shared.hpp>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "Cluster/ClusterConnection.h"
 #include "Cluster/ClusterFileSystemQueries.h"
 #include "Cluster/ClusterShares.h"
 #include "Cluster/ClusterSnapshotQueries.h"
 #include "ClusterWalk/Pager.h"
+#include "ClusterWalk/ResilientSession.h"
 
 namespace {
 
 struct Run {
     double seconds = 0;
     uint64_t entries = 0;
+    double cpuSeconds = 0;
 };
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& time) { return time.tv_sec + time.tv_usec * 1e-6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 size_t Collect(char* data, size_t size, size_t count, void* body) {
     static_cast<std::string*>(body)->append(data, size * count);
@@ -91,15 +111,21 @@ Run FloorWalk(Fetcher& fetcher, std::string path, const char* marker) {
 }
 
 // Reads every page with the walker clusterctl uses and counts the records.
-template <class Record, class FetchPage>
-Run CountEveryPage(FetchPage&& fetchPage) {
+template <class Record>
+Run CountEveryPage(clusterwalk::Pager<Record>& pager) {
     Run run;
     clusterwalk::PageCount count;
-    const CZuError error = clusterwalk::WalkPages<Record>(
-        fetchPage, [](std::list<Record>&) { return CZuError::Success(); }, count);
+    const CZuError error = clusterwalk::WalkPages(
+        pager, [](std::list<Record>&) { return CZuError::Success(); }, count);
     if (error.IsError()) std::fprintf(stderr, "%s\n", error.ToString().c_str());
     run.entries += count.entries;
     return run;
+}
+
+template <class Record, class FetchPage>
+Run CountEveryPage(FetchPage&& fetchPage) {
+    clusterwalk::Pager<Record> pager(std::forward<FetchPage>(fetchPage));
+    return CountEveryPage(pager);
 }
 
 Run LibraryDirectoryWalk(const boost::shared_ptr<Cluster::CConnection>& connection,
@@ -110,6 +136,16 @@ Run LibraryDirectoryWalk(const boost::shared_ptr<Cluster::CConnection>& connecti
             std::string& nextLink) {
             return files.GetDirectoryEntries(path, entries, nextLink, 0, pageLink);
         });
+}
+
+// Short waits and no process-wide budget, as a long job on a flaky cluster would set them; on
+// the fault-free simulator they never come into play, so only the layer's bookkeeping is priced.
+clusterwalk::JobOptions LayerOptions() {
+    clusterwalk::JobOptions options;
+    options.retry.firstDelaySeconds = 0.01;
+    options.retry.maxDelaySeconds = 0.1;
+    options.retry.budgetCapacity = 0;
+    return options;
 }
 
 bool FindDiffSnapshots(Cluster::CSnapshotQueries& snapshots, uint64_t& base, uint64_t& target) {
@@ -132,9 +168,30 @@ Run LibraryDiffWalk(Cluster::CSnapshotQueries& snapshots, uint64_t base, uint64_
 
 template <class Work>
 Run Timed(Work work) {
+    const double cpuStarted = CpuSeconds();
     const auto started = std::chrono::steady_clock::now();
     Run run = work();
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    run.cpuSeconds = CpuSeconds() - cpuStarted;
+    return run;
+}
+
+// The login is the blocked call: the cluster holds every request, logins included.
+Run CancelLatency(const std::string& url, int waitMilliseconds) {
+    auto job = std::make_shared<clusterwalk::CJob>(LayerOptions());
+    clusterwalk::CResilientSession session(job, url, "admin", "admin");
+    std::chrono::steady_clock::time_point cancelled;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitMilliseconds));
+        cancelled = std::chrono::steady_clock::now();
+        job->Cancel();
+    });
+    const CZuError error = session.Connect();
+    const auto returned = std::chrono::steady_clock::now();
+    canceller.join();
+    Run run;
+    run.seconds = std::chrono::duration<double>(returned - cancelled).count();
+    run.entries = error.GetCode() == clusterwalk::kCancelledError ? 1 : 0;
     return run;
 }
 
@@ -142,13 +199,18 @@ Run Timed(Work work) {
 
 int main(int argc, char** argv) {
     if (argc != 5) {
-        std::fprintf(stderr, "usage: %s URL CA_FILE MODE PATH_OR_COUNT\n", argv[0]);
+        std::fprintf(stderr, "usage: %s URL CA_FILE MODE PATH|COUNT|MILLISECONDS\n", argv[0]);
         return 2;
     }
     const std::string url = argv[1];
     const std::string mode = argv[3];
     const std::string argument = argv[4];
     setenv("CURL_CA_BUNDLE", argv[2], 1);
+    if (mode == "cancel") {
+        const Run run = CancelLatency(url, std::atoi(argument.c_str()));
+        std::printf("%.6f %lu 0\n", run.seconds, run.entries);
+        return 0;
+    }
     auto connection = boost::make_shared<Cluster::CConnection>();
     const CZuError login = connection->Connect(url, "admin", "admin");
     if (login.IsError()) {
@@ -171,6 +233,18 @@ int main(int argc, char** argv) {
     Run run;
     if (mode == "library-dir") {
         run = Timed([&] { return LibraryDirectoryWalk(connection, argument); });
+    } else if (mode == "layer-dir") {
+        auto job = std::make_shared<clusterwalk::CJob>(LayerOptions());
+        clusterwalk::CResilientSession session(job, url, "admin", "admin");
+        const CZuError layerLogin = session.Connect();
+        if (layerLogin.IsError()) {
+            std::fprintf(stderr, "%s\n", layerLogin.ToString().c_str());
+            return 1;
+        }
+        run = Timed([&] {
+            auto pager = clusterwalk::DirectoryPager(session, argument, 0);
+            return CountEveryPage(pager);
+        });
     } else if (mode == "floor-dir") {
         char encoded[4096];
         char* escaped =
@@ -202,6 +276,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
         return 2;
     }
-    std::printf("%.6f %lu\n", run.seconds, run.entries);
+    std::printf("%.6f %lu %.6f\n", run.seconds, run.entries, run.cpuSeconds);
     return 0;
 }
