@@ -79,7 +79,7 @@ class CLUSTER_API CConnection {
 
     // Lets another thread abandon this connection's requests by raising `flag`: while it is
     // true, a request (the login too) fails at once without being sent, and one in flight is
-    // given up within about a second. Such a failure's outcome has transport code 42
+    // given up within about 50 ms. Such a failure's outcome has transport code 42
     // (CURLE_ABORTED_BY_CALLBACK) and text "the request was cancelled"; the connection stays
     // usable once the flag is lowered. One flag may serve many connections; null turns it
     // off. Kept across Connect; set it before the connection is used, not while a call runs.

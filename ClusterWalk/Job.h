@@ -41,8 +41,8 @@ class CJob {
     CJob(const CJob&) = delete;
     CJob& operator=(const CJob&) = delete;
 
-    // Stops the job for good: waits end, requests in flight are abandoned (within about a
-    // second), and every later request of its sessions fails with kCancelledError.
+    // Stops the job for good: waits end, requests in flight are abandoned (within about
+    // 50 ms), and every later request of its sessions fails with kCancelledError.
     CLUSTERWALK_API void Cancel();
     bool Cancelled() const { return m_cancelled->load(); }
 

@@ -69,7 +69,9 @@ Clock::duration Seconds(long seconds) {
 class CurlTransfer : public tnlibcurl::Transfer {
   public:
     ~CurlTransfer() override {
+        Detach();
         if (handle != nullptr) curl_easy_cleanup(handle);
+        if (multi != nullptr) curl_multi_cleanup(multi);
     }
 
     bool Init(TNLibCurlWriteCallback writeCallback, TNLibCurl* client) override;
@@ -80,6 +82,12 @@ class CurlTransfer : public tnlibcurl::Transfer {
 
     TNLibCurl* owner = nullptr;
     CURL* handle = nullptr;
+    // The transfer runs in our own loop over a multi handle, which also keeps the connections
+    // between requests, so that an abandoned request is given up within one short poll.
+    CURLM* multi = nullptr;
+    // A finished transfer's handle stays in the multi handle until the next one starts: only
+    // there can libcurl still name its connection (DropConnectionWithUnaskedBytes).
+    bool attached = false;
     TNLibCurlWriteCallback callback = nullptr;
     std::string builtInCaFile;  // libcurl's own CA bundle, trusted when none is configured
     std::unique_ptr<curl_slist, SlistDeleter> headerList;
@@ -122,7 +130,7 @@ class CurlTransfer : public tnlibcurl::Transfer {
 
     // True when the bytes so far and the clock break no limit; else fires the one broken.
     bool WithinLimits(curl_off_t bodyWireBytes) {
-        if (abandon != nullptr && abandon->load()) {
+        if (Abandoned()) {
             ownError = TNLibCurl::kCancelledText;
             return false;
         }
@@ -327,6 +335,9 @@ class CurlTransfer : public tnlibcurl::Transfer {
                                          ? limits.totalSeconds * 1000 + 2000
                                          : 0L;
         curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, totalBackstopMs);
+        // libcurl sends a request again by itself when a reused connection turns out closed;
+        // for a change that may have reached the cluster that would be a second change.
+        curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, request.type == HTTP_REQ_GET ? 0L : 1L);
         curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
         curl_easy_setopt(handle, CURLOPT_PROXY, request.proxy);
         if (!checkPeer || !StartsWithNoCase(url, "https:") || trusted.empty()) return true;
@@ -386,6 +397,53 @@ class CurlTransfer : public tnlibcurl::Transfer {
         return text;
     }
 
+    bool Abandoned() const { return abandon != nullptr && abandon->load(); }
+
+    // curl_easy_perform's loop with a short poll, so that a raised abandon flag ends the
+    // transfer at once even while nothing arrives (libcurl's progress calls slow to one a
+    // second then).
+    CURLcode Perform() {
+        DropConnectionWithUnaskedBytes();
+        Detach();
+        if (curl_multi_add_handle(multi, handle) != CURLM_OK) return CURLE_FAILED_INIT;
+        attached = true;
+        CURLcode result = CURLE_OK;
+        int running = 1;
+        while (running > 0) {
+            if (curl_multi_perform(multi, &running) != CURLM_OK) {
+                result = CURLE_OUT_OF_MEMORY;
+                break;
+            }
+            if (running > 0 && Abandoned()) {
+                ownError = TNLibCurl::kCancelledText;
+                result = CURLE_ABORTED_BY_CALLBACK;
+                break;
+            }
+            if (running > 0 &&
+                curl_multi_poll(multi, nullptr, 0, kPollMilliseconds, nullptr) != CURLM_OK) {
+                result = CURLE_OUT_OF_MEMORY;
+                break;
+            }
+        }
+        int left = 0;
+        bool finished = false;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg != CURLMSG_DONE || message->easy_handle != handle) continue;
+            result = message->data.result;
+            finished = true;
+        }
+        // Removing an unfinished transfer closes its connection.
+        if (!finished) Detach();
+        return result;
+    }
+
+    void Detach() {
+        if (attached) curl_multi_remove_handle(multi, handle);
+        attached = false;
+    }
+
+    static constexpr int kPollMilliseconds = 50;
+
     bool Run(const tnlibcurl::Request& request, tnlibcurl::Reply& reply) {
         curl_easy_setopt(handle, CURLOPT_URL, request.url);
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, HeaderList(request.headers));
@@ -394,9 +452,8 @@ class CurlTransfer : public tnlibcurl::Transfer {
             reply.code = CURLE_SSL_CACERT_BADFILE;
             return false;
         }
-        DropConnectionWithUnaskedBytes();
         started = Clock::now();
-        const CURLcode result = curl_easy_perform(handle);
+        const CURLcode result = Perform();
         reply.code = result;
         curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &reply.status);
         reply.answered = reply.status != 0;
@@ -423,6 +480,10 @@ class CurlTransfer : public tnlibcurl::Transfer {
 
 bool CurlTransfer::Init(TNLibCurlWriteCallback writeCallback, TNLibCurl* client) {
     GlobalInitOnce();
+    if (multi == nullptr) {
+        multi = curl_multi_init();
+        if (multi == nullptr) return false;
+    }
     if (handle == nullptr) {
         handle = curl_easy_init();
         if (handle == nullptr) return false;

@@ -79,8 +79,8 @@ class TNLIBCURL_EXPORT TNLibCurl {
     // counted from now (0 once it has passed); -1 when the answer had none or it was neither.
     long GetLastRetryAfterSeconds() const;
     // A flag another thread may raise to abandon this client's requests: while it is true, a
-    // request fails at once without being sent, and one in flight is given up at libcurl's
-    // next progress call (about once a second while nothing arrives, sooner while data flows).
+    // request fails at once without being sent, and one in flight is given up within about
+    // 50 ms (the client polls its transfer that often while nothing arrives).
     // Either failure has code 42 (CURLE_ABORTED_BY_CALLBACK) and the text kCancelledText. One
     // flag may be shared by many clients; null (the default) turns it off.
     void SetAbandonFlag(std::shared_ptr<const std::atomic<bool>> flag);

@@ -140,12 +140,17 @@ TEST_F(HttpClientTest, StatusDecidesSuccessAndTheErrorBodyStaysAvailable) {
     EXPECT_EQ("reply to GET", Reply());
 }
 
-TEST_F(HttpClientTest, ManyRequestsShareOneKeptAliveConnection) {
+TEST_F(HttpClientTest, ReadsShareKeptAliveConnectionsAndChangesGoOnFreshOnes) {
     for (int i = 0; i < 20; ++i)
         ASSERT_TRUE(Send(i % 2 ? HTTP_REQ_GET : HTTP_REQ_POST, "/k", "{}"));
+    // libcurl sends a request again by itself when a reused connection turns out closed, so a
+    // change never goes over a connection that carried an earlier request.
     std::set<int> ports;
-    for (const auto& request : Seen()) ports.insert(request.remotePort);
-    EXPECT_EQ(1u, ports.size());
+    for (const auto& request : Seen()) {
+        const bool reused = !ports.insert(request.remotePort).second;
+        EXPECT_EQ(reused, request.method == "GET") << request.method;
+    }
+    EXPECT_EQ(10u, ports.size());
 }
 
 TEST_F(HttpClientTest, NoAnswerGivesFailureAndNoBody) {
