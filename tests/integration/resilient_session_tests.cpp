@@ -14,6 +14,7 @@
 #include "ClusterWalk/ResilientSession.h"
 #include "platform/ZuUtils.h"
 #include "tests/support/Recorders.h"
+#include "tests/support/WalkLayerSupport.h"
 
 using namespace Cluster;
 using clusterwalk::CJob;
@@ -27,25 +28,8 @@ namespace {
 constexpr uint64_t kFiles = 2000;
 constexpr unsigned kPageSize = 100;
 
-// Short waits, so faults cost milliseconds; an unlimited process-wide budget unless a test
-// is about that budget.
-RetryOptions QuickRetries() {
-    RetryOptions options;
-    options.firstDelaySeconds = 0.01;
-    options.maxDelaySeconds = 0.05;
-    options.maxAttempts = 8;
-    options.requestBudgetSeconds = 10;
-    options.budgetCapacity = 0;
-    return options;
-}
-
 clustersim::Options BigDirectory() {
-    clustersim::Options options;
-    options.tls = false;
-    options.seedDemo = false;
-    options.seedFiles = kFiles;
-    options.defaultPageSize = kPageSize;
-    return options;
+    return walk_test::BigDirectory(kFiles, kPageSize);
 }
 
 // A cluster whose tokens expire during the walk and whose answers fail now and then.
@@ -62,14 +46,6 @@ clustersim::Options Faulty() {
     return options;
 }
 
-size_t Requests(const clustersim::Simulator& sim, const std::string& method,
-                const std::string& prefix) {
-    size_t requests = 0;
-    for (const auto& entry : sim.Journal())
-        requests += entry.method == method && entry.target.rfind(prefix, 0) == 0;
-    return requests;
-}
-
 class ResilientSessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -83,7 +59,7 @@ class ResilientSessionTest : public ::testing::Test {
 
     static std::shared_ptr<CJob> Job(std::shared_ptr<CRetryPolicy> policy = nullptr,
                                      std::shared_ptr<clusterwalk::CRateLimit> limit = nullptr) {
-        if (!policy) policy = std::make_shared<CRetryPolicy>(QuickRetries());
+        if (!policy) policy = std::make_shared<CRetryPolicy>(walk_test::QuickRetries());
         return std::make_shared<CJob>(std::move(policy), std::move(limit));
     }
 
@@ -144,7 +120,7 @@ TEST_F(ResilientSessionTest, FaultyWalkYieldsExactlyTheFaultFreeWalk) {
     EXPECT_GE(statistics.retries, server.unavailable + server.truncations);
     EXPECT_LE(statistics.retries, server.unavailable + server.resets + server.truncations);
     EXPECT_EQ(statistics.relogins, server.expiredTokens);
-    EXPECT_EQ(Requests(faulty, "POST", "/v1/session/login"), 1 + statistics.relogins);
+    EXPECT_EQ(walk_test::Logins(faulty), 1 + statistics.relogins);
     EXPECT_LE(statistics.attempts, server.requests);
     EXPECT_EQ(LogLinesWith("GET: ", ", retry "), statistics.retries);
     EXPECT_EQ(limit->InFlight(), 0);
@@ -168,8 +144,8 @@ TEST_F(ResilientSessionTest, RevokedTokenMidWalkResumesAtTheSamePage) {
     EXPECT_EQ(session->Job().Statistics().relogins, 1u);
     // The refused page and its repeat asked for the same page, so no page was read twice or
     // skipped: one request more than there are pages left, plus the login.
-    EXPECT_EQ(Requests(reference, "GET", "/v1/files/"), kFiles / kPageSize - 1 + 1);
-    EXPECT_EQ(Requests(reference, "POST", "/v1/session/login"), 1u);
+    EXPECT_EQ(walk_test::JournalCount(reference, "GET", "/v1/files/"), kFiles / kPageSize - 1 + 1);
+    EXPECT_EQ(walk_test::JournalCount(reference, "POST", "/v1/session/login"), 1u);
     const auto journal = reference.Journal();
     ASSERT_GE(journal.size(), 3u);
     EXPECT_EQ(journal[0].target, journal[2].target);
@@ -233,13 +209,13 @@ TEST_F(ResilientSessionTest, SentPostIsNeverRepeated) {
         reference.ClearJournal();
         EXPECT_TRUE(session->Run(RequestKind::Post, create).IsError());
         EXPECT_TRUE(session->GetLastRequestOutcome().sent);
-        EXPECT_EQ(Requests(reference, "POST", "/v2/snapshots"), 1u);
+        EXPECT_EQ(walk_test::JournalCount(reference, "POST", "/v2/snapshots"), 1u);
         EXPECT_EQ(session->Job().Statistics().retries, 0u);
     }
 
     // The same request is sent when asked again: only the session does not repeat it.
     EXPECT_FALSE(session->Run(RequestKind::Post, create).IsError());
-    EXPECT_EQ(Requests(reference, "POST", "/v2/snapshots"), 2u);
+    EXPECT_EQ(walk_test::JournalCount(reference, "POST", "/v2/snapshots"), 2u);
 }
 
 // --- A cluster that stays down ---
@@ -256,7 +232,7 @@ class RefusingClusterTest : public ResilientSessionTest {
 };
 
 TEST_F(RefusingClusterTest, FailsAfterItsAttemptsWithTheRefusal) {
-    RetryOptions options = QuickRetries();
+    RetryOptions options = walk_test::QuickRetries();
     options.maxAttempts = 5;
     options.requestBudgetSeconds = 1;
     auto session = Session(url, Job(std::make_shared<CRetryPolicy>(options)));
@@ -271,7 +247,7 @@ TEST_F(RefusingClusterTest, FailsAfterItsAttemptsWithTheRefusal) {
 }
 
 TEST_F(RefusingClusterTest, SessionsOfOneJobShareItsRetryBudget) {
-    RetryOptions options = QuickRetries();
+    RetryOptions options = walk_test::QuickRetries();
     options.budgetCapacity = 2;
     options.budgetRefillPerSecond = 0;
     auto job = Job(std::make_shared<CRetryPolicy>(options));
@@ -319,7 +295,7 @@ TEST_F(ResilientSessionTest, SilentClusterFailsOnceTheTimeBudgetIsSpent) {
     TNLibCurl::Defaults scaled = previous;
     scaled.firstByteSeconds = 1;
     TNLibCurl::SetDefaults(scaled);
-    RetryOptions retries = QuickRetries();
+    RetryOptions retries = walk_test::QuickRetries();
     retries.requestBudgetSeconds = 1.5;  // spent during the second attempt, which still ends
     auto session = Session(silent.BaseUrl(), Job(std::make_shared<CRetryPolicy>(retries)));
     const CZuError error = session->Connect();
@@ -331,7 +307,7 @@ TEST_F(ResilientSessionTest, SilentClusterFailsOnceTheTimeBudgetIsSpent) {
 }
 
 TEST_F(RefusingClusterTest, CancelEndsAWaitAndEveryLaterRun) {
-    RetryOptions options = QuickRetries();
+    RetryOptions options = walk_test::QuickRetries();
     options.firstDelaySeconds = 10;
     options.maxDelaySeconds = 10;
     auto policy =

@@ -17,6 +17,7 @@
 #include "ClusterSim.h"
 #include "ClusterWalk/Pager.h"
 #include "ClusterWalk/ResilientSession.h"
+#include "tests/support/WalkLayerSupport.h"
 
 // The build sets both: a sanitized build gets a smaller listing and a shorter token life.
 #if !defined(SOAK_ENTRIES) || !defined(SOAK_TOKEN_TTL_SECONDS)
@@ -43,27 +44,6 @@ static_assert(kEntries % kPages == 0, "whole pages only, so the page count is ex
 constexpr unsigned kLatencyMs = kTokenTtlSeconds * 1000 * 3 / 2 / kPages + 1;
 // Its first 200 draws hold both 503s and resets, and a walk makes at least that many requests.
 constexpr uint64_t kSeed = 1;
-
-// Short waits, so each fault costs milliseconds; no process-wide budget, so the run's many
-// faults never make one final.
-clusterwalk::RetryOptions QuickRetries() {
-    clusterwalk::RetryOptions options;
-    options.firstDelaySeconds = 0.01;
-    options.maxDelaySeconds = 0.1;
-    options.maxAttempts = 8;
-    options.requestBudgetSeconds = 10;
-    options.budgetCapacity = 0;
-    return options;
-}
-
-clustersim::Options Directory(uint64_t files, unsigned pageSize) {
-    clustersim::Options options;
-    options.tls = false;
-    options.seedDemo = false;
-    options.seedFiles = files;
-    options.defaultPageSize = pageSize;
-    return options;
-}
 
 struct Entry {
     std::string path;
@@ -110,13 +90,6 @@ Listing FaultFreeListing(const clustersim::Simulator& sim) {
     return listing;
 }
 
-size_t Logins(const clustersim::Simulator& sim) {
-    size_t logins = 0;
-    for (const auto& entry : sim.Journal())
-        logins += entry.method == "POST" && entry.target == "/v1/session/login";
-    return logins;
-}
-
 // What the session's counts must add up to against the cluster's, one walk or several: every
 // attempt is a login, a page read whole, a failure that was retried, or a read refused for
 // its expired token (each followed by one login). Logins meet no random fault, so each expired
@@ -134,8 +107,8 @@ void ExpectCountsAgree(const JobStatistics& job, const clustersim::ServerStatist
 }
 
 TEST(Soak, WalkOutlivingItsTokensThroughFaultsYieldsTheFaultFreeListing) {
-    clustersim::Simulator reference(Directory(kEntries, kPageSize));
-    clustersim::Options faultyOptions = Directory(kEntries, kPageSize);
+    clustersim::Simulator reference(walk_test::BigDirectory(kEntries, kPageSize));
+    clustersim::Options faultyOptions = walk_test::BigDirectory(kEntries, kPageSize);
     faultyOptions.tokenTtlSeconds = kTokenTtlSeconds;
     faultyOptions.faultRates.unavailable = 0.02;
     faultyOptions.faultRates.reset = 0.02;
@@ -150,7 +123,7 @@ TEST(Soak, WalkOutlivingItsTokensThroughFaultsYieldsTheFaultFreeListing) {
     ASSERT_EQ(expected.size(), kEntries);
 
     const auto started = std::chrono::steady_clock::now();
-    CResilientSession session(std::make_shared<CJob>(JobOptions{QuickRetries(), {}}),
+    CResilientSession session(std::make_shared<CJob>(JobOptions{walk_test::QuickRetries(), {}}),
                               faulty.BaseUrl(), "admin", "admin");
     const CZuError login = session.Connect();
     ASSERT_FALSE(login.IsError()) << login.ToString();
@@ -184,7 +157,7 @@ TEST(Soak, WalkOutlivingItsTokensThroughFaultsYieldsTheFaultFreeListing) {
     EXPECT_GT(statistics.retries, 0u);
     EXPECT_GT(statistics.relogins, 0u);
     EXPECT_GT(statistics.attempts, kPages);
-    ExpectCountsAgree(statistics, server, 1, pager.Count().pages, Logins(faulty));
+    ExpectCountsAgree(statistics, server, 1, pager.Count().pages, walk_test::Logins(faulty));
 }
 
 // --- Sessions of one job on several threads ---
@@ -218,8 +191,8 @@ ThreadWalk WalkOnItsOwnSession(const std::shared_ptr<CJob>& job, const std::stri
 }
 
 TEST(Soak, SessionsOfOneJobWalkAtOnceWithinItsSharedLimit) {
-    clustersim::Simulator reference(Directory(kThreadEntries, kThreadPageSize));
-    clustersim::Options faultyOptions = Directory(kThreadEntries, kThreadPageSize);
+    clustersim::Simulator reference(walk_test::BigDirectory(kThreadEntries, kThreadPageSize));
+    clustersim::Options faultyOptions = walk_test::BigDirectory(kThreadEntries, kThreadPageSize);
     faultyOptions.tokenTtlSeconds = 1;
     faultyOptions.faultRates.unavailable = 0.05;
     faultyOptions.faultRates.reset = 0.05;
@@ -234,7 +207,7 @@ TEST(Soak, SessionsOfOneJobWalkAtOnceWithinItsSharedLimit) {
     const Listing expected = FaultFreeListing(reference);
     ASSERT_EQ(expected.size(), kThreadEntries);
 
-    auto job = std::make_shared<CJob>(JobOptions{QuickRetries(), kRate});
+    auto job = std::make_shared<CJob>(JobOptions{walk_test::QuickRetries(), kRate});
     std::promise<void> release;
     const std::shared_future<void> start = release.get_future().share();
     std::vector<std::future<ThreadWalk>> threads;
@@ -261,7 +234,7 @@ TEST(Soak, SessionsOfOneJobWalkAtOnceWithinItsSharedLimit) {
     EXPECT_EQ(server.concurrencyRefusals, 0u);
     EXPECT_GT(server.unavailable + server.resets, 0u);
     EXPECT_GT(statistics.retries, 0u);
-    ExpectCountsAgree(statistics, server, kThreads, pages, Logins(faulty));
+    ExpectCountsAgree(statistics, server, kThreads, pages, walk_test::Logins(faulty));
     // The bucket holds `burst` requests and refills at the rate, so the four sessions together
     // cannot have sent faster than that.
     EXPECT_GE(seconds, (statistics.attempts - kRate.burst) / kRate.requestsPerSecond);
