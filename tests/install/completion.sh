@@ -74,6 +74,7 @@ complete_line 'csv json jsonl table' --output = ''
 complete_line 'json jsonl' ls --output = js
 complete_line '' --url ''
 complete_line '' --timeout ''
+complete_line '' --retries ''
 complete_line '' snapshots create --source ''
 complete_line '' ls --snapshot ''
 
@@ -83,7 +84,8 @@ offers snapshots delete -- : --yes
 offers snapshots delete - : -y
 offers snapshots diff - : -0 --print0 -o -v -h
 offers ls - : --snapshot -R --recursive -l --long -0 --print0 --no-headers --fields
-offers -- : --url --user --password-file --cacert --insecure --max-reply --timeout --output \
+offers -- : --url --user --password-file --cacert --insecure --max-reply --timeout --retries --rate \
+    --output \
     --json --no-headers --fields --human-readable --verbose --simulated --profile --version --help
 complete_line '--simulated' --si
 complete_line '' snapshots list --yes

@@ -5,15 +5,16 @@
 # local files are, for the options that read one.
 
 _clusterctl_global_options='--url --user --password-file --cacert --insecure --max-reply
-    --timeout -o --output --json --no-headers --fields -h --human-readable -v --verbose
+    --timeout --retries --rate -o --output --json --no-headers --fields -h --human-readable -v --verbose
     --simulated --profile --version --help'
 _clusterctl_commands='login snapshots ls stat smb nfs help'
 
 # Options that take the next word as their value.
 _clusterctl_takes_value() {
     case $1 in
-        --url | --user | --password-file | --cacert | --max-reply | --timeout | -o | --output | \
-            --fields | --profile | --source | --expiration | --snapshot) return 0 ;;
+        --url | --user | --password-file | --cacert | --max-reply | --timeout | --retries | \
+            --rate | -o | --output | --fields | --profile | --source | --expiration | \
+            --snapshot) return 0 ;;
     esac
     return 1
 }
