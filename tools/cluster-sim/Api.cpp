@@ -15,6 +15,8 @@ namespace clustersim {
 namespace {
 
 constexpr size_t kRenderedEntrySize = 800;  // a generous guess, to size page buffers once
+// Synthetic pages are made per request, so a huge limit must not make one hold a huge tree.
+constexpr uint64_t kMaxSyntheticPage = 10000;
 
 class ApiError : public std::runtime_error {
   public:
@@ -83,11 +85,11 @@ Names FilePathNames(const std::string& path) {
 }
 
 // Paths as entries show them: directories end with "/".
-std::string DisplayPath(const std::string& path, const Node& node) {
-    return node.IsDirectory() && path != "/" ? path + "/" : path;
+std::string DisplayPath(const std::string& path, FileType type) {
+    return type == FileType::Directory && path != "/" ? path + "/" : path;
 }
 
-std::string EntriesLink(const std::string& encodedPath, size_t limit,
+std::string EntriesLink(const std::string& encodedPath, uint64_t limit,
                         const std::optional<std::string>& after,
                         const std::optional<uint64_t>& snapshot) {
     std::string link = "/v1/files/" + encodedPath + "/entries/?limit=" + std::to_string(limit);
@@ -96,16 +98,17 @@ std::string EntriesLink(const std::string& encodedPath, size_t limit,
     return link;
 }
 
-// The "paging" member of the listing page that holds children[begin, end).
-std::string ListingPaging(const Children& children, size_t begin, size_t end, size_t limit,
-                          const std::string& encodedPath, const std::optional<uint64_t>& snapshot) {
+// The "paging" member of the listing page that holds entries [begin, end) of `count`, whose
+// names nameAt(index) gives.
+template <typename NameAt>
+std::string ListingPaging(uint64_t count, uint64_t begin, uint64_t end, uint64_t limit,
+                          const std::string& encodedPath, const std::optional<uint64_t>& snapshot,
+                          const NameAt& nameAt) {
     const std::string next =
-        end < children.size() ? EntriesLink(encodedPath, limit, children[end - 1].first, snapshot)
-                              : "";
-    const size_t previousBegin = begin > limit ? begin - limit : 0;
-    const auto previousAfter = previousBegin > 0
-                                   ? std::optional<std::string>(children[previousBegin - 1].first)
-                                   : std::nullopt;
+        end < count ? EntriesLink(encodedPath, limit, nameAt(end - 1), snapshot) : "";
+    const uint64_t previousBegin = begin > limit ? begin - limit : 0;
+    const auto previousAfter =
+        previousBegin > 0 ? std::optional<std::string>(nameAt(previousBegin - 1)) : std::nullopt;
     const std::string previous =
         begin > 0 ? EntriesLink(encodedPath, limit, previousAfter, snapshot) : "";
     return "\"paging\":{\"next\":" + JsonString(next) + ",\"prev\":" + JsonString(previous) + "}";
@@ -192,6 +195,7 @@ void Api::Handle(const httplib::Request& request, httplib::Response& response) c
         bool pathKnown = false;
         const Route* route = FindRoute(request.method, call, &pathKnown);
         if (!route || route->needsToken) RequireToken(request);
+        if (!route) RefuseSyntheticChange(request.method, call.target.path);
         if (!route && pathKnown) {
             throw ApiError(405, "http_method_not_allowed_error",
                            request.method + " is not supported on " + call.target.path);
@@ -256,6 +260,20 @@ void Api::Keep() const {
     }
 }
 
+// Whatever would change the synthetic tree is refused as such, not as an unknown endpoint.
+void Api::RefuseSyntheticChange(const std::string& method, const std::string& encodedPath) const {
+    static const std::string kFiles = "/v1/files/";
+    if (method == "GET" || method == "HEAD" || encodedPath.compare(0, kFiles.size(), kFiles) != 0) {
+        return;
+    }
+    const size_t end = encodedPath.find('/', kFiles.size());
+    const auto path = PercentDecode(encodedPath.substr(kFiles.size(), end - kFiles.size()));
+    if (path && m_state.synthetic.Covers(*path)) {
+        throw ApiError(403, "fs_read_only_error",
+                       *path + " cannot be changed: /synthetic is a generated, read-only tree");
+    }
+}
+
 // The directory a listing reads: live, or as a snapshot froze it.
 NodePtr Api::FindDirectory(const std::optional<uint64_t>& snapshotId, const Names& names,
                            const std::string& path) const {
@@ -265,7 +283,19 @@ NodePtr Api::FindDirectory(const std::optional<uint64_t>& snapshotId, const Name
     if (!node->IsDirectory()) {
         throw ApiError(400, "fs_not_a_directory_error", path + " is not a directory");
     }
-    return node;
+    return names.empty() ? m_state.synthetic.Grafted(node) : node;
+}
+
+// The same for a synthetic directory, which every snapshot of it or above it sees unchanged.
+SyntheticEntry Api::FindSyntheticDirectory(const std::optional<uint64_t>& snapshotId,
+                                           const Names& names, const std::string& path) const {
+    const bool seen = !snapshotId || FindSnapshot(std::to_string(*snapshotId))->Contains(names);
+    auto entry = seen ? m_state.synthetic.Find(names) : std::nullopt;
+    if (!entry) throw ApiError(404, "fs_no_such_entry_error", "no such file or directory: " + path);
+    if (entry->attrs.type != FileType::Directory) {
+        throw ApiError(400, "fs_not_a_directory_error", path + " is not a directory");
+    }
+    return std::move(*entry);
 }
 
 void Api::Login(const Call& call, httplib::Response& response) const {
@@ -283,6 +313,11 @@ void Api::ListEntries(const Call& call, httplib::Response& response) const {
     const Names names = FilePathNames(Decoded(encodedPath));
     const std::string path = JoinPath(names);
     const auto snapshot = NumberParam(call.target, "snapshot");
+    if (m_state.synthetic.Covers(names)) {
+        ListSynthetic(FindSyntheticDirectory(snapshot, names, path), call, path, snapshot,
+                      response);
+        return;
+    }
     const NodePtr directory = FindDirectory(snapshot, names, path);
     const size_t limit = PageLimit(call.target, m_state.defaultPageSize);
     const auto after = DecodedParam(call.target, "after");
@@ -293,20 +328,59 @@ void Api::ListEntries(const Call& call, httplib::Response& response) const {
     JsonList files("{\"files\":[", (end - begin) * kRenderedEntrySize);
     for (size_t i = begin; i < end; ++i) {
         const auto& [name, child] = children[i];
-        files.Add(EntryJson(*child, DisplayPath(ChildPath(path, name), *child), name));
+        files.Add(EntryJson(*child, DisplayPath(ChildPath(path, name), child->attrs.type), name));
     }
+    const auto nameAt = [&children](uint64_t index) { return children[index].first; };
     Reply(response, 200,
-          files.Close("]," + ListingPaging(children, begin, end, limit, encodedPath, snapshot) +
+          files.Close(
+              "]," +
+              ListingPaging(children.size(), begin, end, limit, encodedPath, snapshot, nameAt) +
+              "}"));
+}
+
+// A page made entry by entry from its place in the directory: nothing before it is looked at.
+void Api::ListSynthetic(const SyntheticEntry& directory, const Call& call, const std::string& path,
+                        const std::optional<uint64_t>& snapshot,
+                        httplib::Response& response) const {
+    const Synthetic& synthetic = m_state.synthetic;
+    const uint64_t limit =
+        std::min<uint64_t>(PageLimit(call.target, m_state.defaultPageSize), kMaxSyntheticPage);
+    const auto after = DecodedParam(call.target, "after");
+    const uint64_t count = directory.childCount;
+    const uint64_t begin = after ? synthetic.FirstAfter(directory.directory, *after) : 0;
+    const uint64_t end = begin + std::min(limit, count - begin);
+    JsonList files("{\"files\":[", (end - begin) * kRenderedEntrySize);
+    for (uint64_t i = begin; i < end; ++i) {
+        const SyntheticEntry entry = synthetic.Entry(directory.directory, i);
+        files.Add(RenderEntry(entry.attrs, entry.childCount,
+                              DisplayPath(ChildPath(path, entry.name), entry.attrs.type),
+                              entry.name));
+    }
+    const auto nameAt = [&](uint64_t index) { return synthetic.Name(directory.directory, index); };
+    Reply(response, 200,
+          files.Close("]," +
+                      ListingPaging(count, begin, end, limit, call.captures[0], snapshot, nameAt) +
                       "}"));
 }
 
 void Api::GetAttributes(const Call& call, httplib::Response& response) const {
     const Names names = FilePathNames(Decoded(call.captures[0]));
     const std::string path = JoinPath(names);
-    const NodePtr node = Lookup(m_state.tree.Root(), names);
+    if (m_state.synthetic.Covers(names)) {
+        const auto entry = m_state.synthetic.Find(names);
+        if (!entry) {
+            throw ApiError(404, "fs_no_such_entry_error", "no such file or directory: " + path);
+        }
+        Reply(response, 200,
+              RenderEntry(entry->attrs, entry->childCount, DisplayPath(path, entry->attrs.type),
+                          entry->name));
+        return;
+    }
+    NodePtr node = Lookup(m_state.tree.Root(), names);
     if (!node) throw ApiError(404, "fs_no_such_entry_error", "no such file or directory: " + path);
+    if (names.empty()) node = m_state.synthetic.Grafted(node);
     Reply(response, 200,
-          EntryJson(*node, DisplayPath(path, *node), names.empty() ? "" : names.back()));
+          EntryJson(*node, DisplayPath(path, node->attrs.type), names.empty() ? "" : names.back()));
 }
 
 void Api::ListSnapshots(const Call&, httplib::Response& response) const {
@@ -327,7 +401,9 @@ void Api::CreateSnapshot(const Call& call, httplib::Response& response) const {
     const uint64_t sourceId = SourceFileId(body);
     const std::string name = StringMember(body, "name", "snapshot", expected);
     const std::string expiration = StringMember(body, "expiration", "", expected);
-    const auto sourcePath = m_state.tree.DirectoryPath(sourceId);
+    const auto syntheticNames = m_state.synthetic.DirectoryNames(sourceId);
+    const auto sourcePath = syntheticNames ? std::optional<std::string>(JoinPath(*syntheticNames))
+                                           : m_state.tree.DirectoryPath(sourceId);
     const SnapshotPtr snapshot =
         sourcePath ? m_state.TakeSnapshot(name, *sourcePath, expiration) : nullptr;
     if (!snapshot) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,19 @@ struct FaultRates {
     double truncated = 0;    // the answer is made (any change is done), half its body is sent
 };
 
+// A read-only tree under /synthetic that is generated on demand: nothing of it is kept in memory,
+// so its size costs nothing, and the same options give the same tree in every run. `files` is
+// the number of entries below /synthetic, directories included; `dirs` counts the directories,
+// /synthetic itself included, so dirs - 1 of the entries are directories and the rest files
+// and a few symlinks. No directory lies more than `depth` levels below /synthetic. Names, sizes,
+// times, types and ids come from `seed`, or from Options::seed when it has none.
+struct SyntheticTree {
+    uint64_t files = 0;  // 0: no synthetic tree
+    uint64_t dirs = 1;   // from 1 to files + 1
+    unsigned depth = 4;  // at least 1
+    std::optional<uint64_t> seed;
+};
+
 struct Options {
     std::string host = "127.0.0.1";  // loopback unless told otherwise
     int port = 0;                    // 0 picks a free port
@@ -30,6 +44,9 @@ struct Options {
     uint64_t seedFiles = 0;  // > 0: a directory "/big" holding this many files
     uint64_t seedDiff = 0;   // > 0: two snapshots of "/diff" that differ by this many changes
     unsigned defaultPageSize = 1000;  // page size when a request gives no "limit"
+    // It hides any directory /synthetic of a saved cluster, and every edit below /synthetic
+    // fails. It is not saved in a state folder: it comes from the options on every run.
+    SyntheticTree synthetic;
 
     // A folder that keeps the cluster between runs; empty keeps it in memory only. Start makes
     // the folder (mode 0700) when missing and holds it until Stop, one run at a time, waiting up
@@ -51,7 +68,7 @@ struct Options {
     FaultRates faultRates;
     uint64_t seed = 1;
     // > 0: a request that arrives while this many are being handled gets 429 at once, with
-    // "Retry-After: 1". The server has 32 workers, so a limit above that changes nothing.
+    // "Retry-After: 1". The server has 64 workers, so a limit above that changes nothing.
     unsigned maxConcurrent = 0;
     // Every request (logins too) is answered latencyMs plus 0 to latencyJitterMs later.
     unsigned latencyMs = 0;
@@ -60,9 +77,10 @@ struct Options {
 
 // Reads the options above from the environment, for a simulator embedded in another program:
 // CLUSTER_SIM_TOKEN_TTL (seconds), CLUSTER_SIM_FAULT_RATE (KIND:P,... with KIND one of 503,
-// 429, reset, truncated), CLUSTER_SIM_SEED, CLUSTER_SIM_MAX_CONCURRENT and CLUSTER_SIM_LATENCY
-// (MS or MS:JITTER). Values read as cluster-sim's flags do. An unset or empty variable leaves
-// its option alone. False, with the variable and what is wrong in *error, for a bad value.
+// 429, reset, truncated), CLUSTER_SIM_SEED, CLUSTER_SIM_MAX_CONCURRENT, CLUSTER_SIM_LATENCY
+// (MS or MS:JITTER) and CLUSTER_SIM_SYNTHETIC (files=N,dirs=M[,depth=D][,seed=S]). Values read
+// as cluster-sim's flags do. An unset or empty variable leaves its option alone. False, with
+// the variable and what is wrong in *error, for a bad value.
 bool OptionsFromEnvironment(Options* options, std::string* error);
 
 // What the server has seen since the Simulator was made, for tests and soak runs.
@@ -147,7 +165,8 @@ class Simulator {
     void RevokeTokens();  // every issued token becomes invalid (401 afterwards)
 
     // The virtual file system. Paths are absolute, "/" separated, UTF-8, no trailing "/".
-    // Each returns the new or changed object's file id, 0 when the path is invalid.
+    // Each returns the new or changed object's file id, 0 when the path is invalid or lies in
+    // the synthetic tree.
     // With a stateDir, these edits (down to AddNfsExport) work only while running and return 0
     // (false) when the change could not be saved.
     uint64_t MakeDirectory(const std::string& path);             // parents are made as needed

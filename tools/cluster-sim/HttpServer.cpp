@@ -28,7 +28,8 @@ constexpr int kIoTimeoutSeconds = 5;
 constexpr int kIoTimeoutMs = kIoTimeoutSeconds * 1000;
 constexpr int kKeepAliveSeconds = 5;
 constexpr size_t kMaxRequestsPerConnection = 100000;
-constexpr size_t kWorkerCount = 32;
+// One worker per open connection: 64 clients at once, each thread's stack mostly untouched.
+constexpr size_t kWorkerCount = 64;
 constexpr int kBacklog = 128;
 const char* const kAnyPath = "[\\s\\S]*";  // "." would not match a decoded newline
 

@@ -1,8 +1,12 @@
 #include "OptionText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
+#include <map>
+
+#include "Synthetic.h"
 
 namespace clustersim {
 namespace {
@@ -50,6 +54,16 @@ bool ParseFaultRateList(const std::string& text, Options* options) {
     return true;
 }
 
+// Every 64-bit value, which twenty digits can hold but ParseUnsigned's bound cannot.
+bool ParseFullUnsigned(const std::string& text, uint64_t* value) {
+    if (text.empty() || text.size() > 20 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), *value);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
 struct Variable {
     const char* name;
     bool (*parse)(const std::string& text, Options* options);
@@ -63,6 +77,7 @@ const Variable kVariables[] = {
     {"CLUSTER_SIM_SEED", ParseSeed, "a number"},
     {"CLUSTER_SIM_MAX_CONCURRENT", ParseMaxConcurrent, "a number of requests"},
     {"CLUSTER_SIM_LATENCY", ParseLatency, "MS or MS:JITTER, milliseconds up to 3600000"},
+    {"CLUSTER_SIM_SYNTHETIC", ParseSynthetic, "files=N,dirs=M[,depth=D][,seed=S] with N from 1"},
 };
 
 }  // namespace
@@ -93,16 +108,7 @@ bool ParseFaultRate(const std::string& text, Options* options) {
 }
 
 bool ParseSeed(const std::string& text, Options* options) {
-    // Twenty digits do not fit ParseUnsigned's bound, and a seed may use all 64 bits.
-    if (text.empty() || text.size() > 20 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    uint64_t seed = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), seed);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return false;
-    options->seed = seed;
-    return true;
+    return ParseFullUnsigned(text, &options->seed);
 }
 
 bool ParseMaxConcurrent(const std::string& text, Options* options) {
@@ -123,6 +129,37 @@ bool ParseLatency(const std::string& text, Options* options) {
     }
     options->latencyMs = static_cast<unsigned>(latency);
     options->latencyJitterMs = static_cast<unsigned>(jitter);
+    return true;
+}
+
+bool ParseSynthetic(const std::string& text, Options* options) {
+    std::map<std::string, uint64_t> values;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        const std::string field = text.substr(start, comma - start);
+        const size_t equals = field.find('=');
+        const std::string key = field.substr(0, equals);
+        uint64_t value = 0;
+        const bool known = key == "files" || key == "dirs" || key == "depth" || key == "seed";
+        if (equals == std::string::npos || !known ||
+            !ParseFullUnsigned(field.substr(equals + 1), &value) ||
+            !values.emplace(key, value).second) {
+            return false;
+        }
+        start = comma + 1;
+    }
+    if (values.count("files") == 0 || values.count("dirs") == 0 || values["files"] == 0) {
+        return false;
+    }
+    SyntheticTree shape;
+    shape.files = values["files"];
+    shape.dirs = values["dirs"];
+    if (values.count("depth")) {
+        shape.depth = static_cast<unsigned>(std::min<uint64_t>(values["depth"], UINT_MAX));
+    }
+    if (values.count("seed")) shape.seed = values["seed"];
+    options->synthetic = shape;
     return true;
 }
 
@@ -155,6 +192,10 @@ bool OptionsFromLookup(const std::function<const char*(const char*)>& lookup, Op
     }
     if (!CheckFaultRates(read.faultRates, error)) {
         *error = "CLUSTER_SIM_FAULT_RATE: " + *error;
+        return false;
+    }
+    if (!Synthetic::Check(read.synthetic, error)) {
+        *error = "CLUSTER_SIM_SYNTHETIC: " + *error;
         return false;
     }
     *options = read;

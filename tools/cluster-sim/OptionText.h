@@ -19,6 +19,9 @@ bool ParseFaultRate(const std::string& text, Options* options);      // KIND:P
 bool ParseSeed(const std::string& text, Options* options);           // N
 bool ParseMaxConcurrent(const std::string& text, Options* options);  // N
 bool ParseLatency(const std::string& text, Options* options);        // MS or MS:JITTER
+// files=N,dirs=M[,depth=D][,seed=S], each key once, in any order. Only the text is checked
+// here; Synthetic::Check says whether the numbers make a tree.
+bool ParseSynthetic(const std::string& text, Options* options);
 
 // Each rate from 0 to 1 and their sum at most 1; otherwise false with the reason.
 bool CheckFaultRates(const FaultRates& rates, std::string* error);

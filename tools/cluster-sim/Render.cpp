@@ -86,10 +86,12 @@ void PutTimes(Writer& writer, const Attributes& attrs) {
     Put(writer, "creation_time", text(attrs.creationTime));
 }
 
-std::string RenderEntry(const Node& node, const std::string& path, const std::string& name) {
+}  // namespace
+
+std::string RenderEntry(const Attributes& attrs, uint64_t childCount, const std::string& path,
+                        const std::string& name) {
     constexpr uint64_t kBlockSize = 4096;
     constexpr size_t kEntryCapacity = 1024;  // one allocation for the whole entry
-    const Attributes& attrs = node.attrs;
     const std::string blocks = std::to_string((attrs.size + kBlockSize - 1) / kBlockSize);
     rapidjson::StringBuffer buffer(nullptr, kEntryCapacity);
     Writer writer(buffer);
@@ -97,7 +99,7 @@ std::string RenderEntry(const Node& node, const std::string& path, const std::st
     Put(writer, "path", path);
     Put(writer, "name", name);
     writer.Key("num_links");
-    writer.Uint(node.IsDirectory() ? 2 : 1);
+    writer.Uint(attrs.type == FileType::Directory ? 2 : 1);
     Put(writer, "type", TypeName(attrs.type));
     Put(writer, "symlink_target_type",
         attrs.type == FileType::Symlink ? "FS_FILE_TYPE_FILE" : "FS_FILE_TYPE_UNKNOWN");
@@ -113,11 +115,13 @@ std::string RenderEntry(const Node& node, const std::string& path, const std::st
     Put(writer, "size", std::to_string(attrs.size));
     PutTimes(writer, attrs);
     writer.Key("child_count");
-    writer.Uint64(node.children->size());
+    writer.Uint64(childCount);
     PutExtendedAttributes(writer);
     writer.EndObject();
     return Text(buffer);
 }
+
+namespace {
 
 void PutSharePermissions(Writer& writer) {
     writer.Key("permissions");
@@ -204,7 +208,8 @@ std::string RenderToken(std::string_view token) {
 }
 
 const std::string& EntryJson(const Node& node, const std::string& path, const std::string& name) {
-    return node.json.Get([&] { return RenderEntry(node, path, name); });
+    return node.json.Get(
+        [&] { return RenderEntry(node.attrs, node.children->size(), path, name); });
 }
 
 std::string RenderSnapshot(const Snapshot& snapshot) {

@@ -15,6 +15,11 @@ std::string JsonString(std::string_view text);  // quoted and escaped
 std::string RenderError(std::string_view errorClass, std::string_view description);
 std::string RenderToken(std::string_view token);
 
+// An entry object as listings and attribute requests send it; `childCount` is the number of
+// entries in a directory, 0 for anything else.
+std::string RenderEntry(const Attributes& attrs, uint64_t childCount, const std::string& path,
+                        const std::string& name);
+
 // The entry object of `node`, made once per node and kept: a node never changes, and its path
 // cannot either since nothing is ever renamed. `path` ends with "/" for directories.
 const std::string& EntryJson(const Node& node, const std::string& path, const std::string& name);

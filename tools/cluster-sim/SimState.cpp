@@ -31,12 +31,13 @@ std::string RandomToken() {
 
 }  // namespace
 
+bool Snapshot::Contains(const Names& names) const {
+    return names.size() >= sourceNames.size() &&
+           std::equal(sourceNames.begin(), sourceNames.end(), names.begin());
+}
+
 NodePtr Snapshot::Resolve(const Names& names) const {
-    if (names.size() < sourceNames.size()) return nullptr;
-    for (size_t i = 0; i < sourceNames.size(); ++i) {
-        if (names[i] != sourceNames[i]) return nullptr;
-    }
-    return Lookup(root, names, sourceNames.size());
+    return Contains(names) ? Lookup(root, names, sourceNames.size()) : nullptr;
 }
 
 SnapshotPtr SnapshotStore::Add(Snapshot snapshot) {
@@ -204,12 +205,19 @@ void ShareRegistry::Restore(std::vector<SmbShare> smb, std::vector<NfsExport> nf
 
 SimState::SimState(const Options& options)
     : accounts(options.users, options.tokenTtlSeconds),
+      synthetic(options.synthetic, options.seed),
       defaultPageSize(std::max(1u, options.defaultPageSize)) {}
 
 SnapshotPtr SimState::TakeSnapshot(const std::string& name, const std::string& sourcePath,
                                    const std::string& expiration) {
     const auto names = ParsePath(sourcePath);
-    const NodePtr source = names ? Lookup(tree.Root(), *names) : nullptr;
+    NodePtr source;
+    if (names && synthetic.Covers(*names)) {
+        const auto entry = synthetic.Find(*names);
+        if (entry) source = MakeNode(entry->attrs, {});
+    } else if (names) {
+        source = Lookup(tree.Root(), *names);
+    }
     if (!source || !source->IsDirectory()) return nullptr;
     Snapshot snapshot;
     snapshot.name = name;

@@ -15,6 +15,7 @@
 #include "ClusterSim.h"
 #include "FileTree.h"
 #include "SimClock.h"
+#include "Synthetic.h"
 
 namespace clustersim {
 
@@ -27,6 +28,8 @@ struct Snapshot {
     Names sourceNames;
     NodePtr root;  // the source directory as it was when taken
 
+    // Whether the live path `names` is the source or below it.
+    bool Contains(const Names& names) const;
     // The frozen node at the live path `names`; null outside the source or when absent.
     NodePtr Resolve(const Names& names) const;
 };
@@ -131,7 +134,8 @@ struct StateImage {
 struct SimState {
     explicit SimState(const Options& options);
 
-    // Freezes the live directory at `sourcePath`; null when it is not a directory.
+    // Freezes the live directory at `sourcePath`; null when it is not a directory. A synthetic
+    // directory never changes, so its snapshot keeps only the directory's own attributes.
     SnapshotPtr TakeSnapshot(const std::string& name, const std::string& sourcePath,
                              const std::string& expiration);
 
@@ -146,6 +150,7 @@ struct SimState {
     SnapshotStore snapshots;
     Accounts accounts;
     ShareRegistry shares;
+    Synthetic synthetic;
     unsigned defaultPageSize;
 };
 

@@ -225,6 +225,10 @@ bool Simulator::Start(std::string* error) {
     }
     const Options& options = m_impl->options;
     if (!CheckFaultRates(options.faultRates, error)) return false;
+    if (!Synthetic::Check(options.synthetic, error)) {
+        *error = "synthetic tree: " + *error;
+        return false;
+    }
     if (!options.stateDir.empty() && !m_impl->OpenStateFolder(error)) return false;
     m_impl->stop.Reset();
     const bool serving =
@@ -303,22 +307,31 @@ void Simulator::RevokeTokens() {
 }
 
 uint64_t Simulator::MakeDirectory(const std::string& path) {
+    if (m_impl->state.synthetic.Covers(path)) return 0;
     return m_impl->Kept<uint64_t>([&] { return m_impl->state.tree.MakeDirectory(path); });
 }
 
 uint64_t Simulator::WriteFile(const std::string& path, uint64_t size) {
+    if (m_impl->state.synthetic.Covers(path)) return 0;
     return m_impl->Kept<uint64_t>([&] { return m_impl->state.tree.WriteFile(path, size); });
 }
 
 uint64_t Simulator::MakeSymlink(const std::string& path) {
+    if (m_impl->state.synthetic.Covers(path)) return 0;
     return m_impl->Kept<uint64_t>([&] { return m_impl->state.tree.MakeSymlink(path); });
 }
 
 bool Simulator::Remove(const std::string& path) {
+    if (m_impl->state.synthetic.Covers(path)) return false;
     return m_impl->Kept<bool>([&] { return m_impl->state.tree.Remove(path); });
 }
 
 uint64_t Simulator::FileId(const std::string& path) const {
+    const Synthetic& synthetic = m_impl->state.synthetic;
+    if (synthetic.Covers(path)) {
+        const auto entry = synthetic.Find(*ParsePath(path));
+        return entry ? entry->attrs.id : 0;
+    }
     const NodePtr node = m_impl->state.tree.Find(path);
     return node ? node->attrs.id : 0;
 }

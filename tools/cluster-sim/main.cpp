@@ -11,6 +11,7 @@
 
 #include "ClusterSim.h"
 #include "OptionText.h"
+#include "Synthetic.h"
 
 namespace {
 
@@ -27,6 +28,13 @@ const char* const kUsage =
     "  --files N                a directory /big with N files\n"
     "  --diff N                 snapshots diff-base and diff-target of /diff, N changes apart\n"
     "  --no-demo                no demo tree, snapshots, shares or exports\n"
+    "  --synthetic files=N,dirs=M[,depth=D][,seed=S]\n"
+    "                           a read-only tree under /synthetic generated on demand, never\n"
+    "                           held in memory: N entries in all (M - 1 of them directories,\n"
+    "                           the rest files and a few symlinks; 1 <= M <= N + 1) in M\n"
+    "                           directories counting /synthetic, none more than D levels\n"
+    "                           below it (default 4); names, sizes, times and ids come from S\n"
+    "                           (default: --seed), the same in every run\n"
     "  --page-size N            page size when a request gives no limit (default 1000)\n"
     "  --state-dir DIR          keep the cluster in DIR between runs (made if missing, one run\n"
     "                           at a time); a saved cluster there is loaded and the seeding\n"
@@ -42,8 +50,9 @@ const char* const kUsage =
     "                           Retry-After: 1), reset (closed without an answer, nothing\n"
     "                           done) or truncated (done, half the answer sent); the rates\n"
     "                           add up to at most 1; --fault matches win over them\n"
-    "  --seed N                 seed of the random faults and latency (default 1), so that\n"
-    "                           requests sent one after another meet the same faults each run\n"
+    "  --seed N                 seed of the random faults, the latency and the synthetic tree\n"
+    "                           (default 1), so that requests sent one after another meet the\n"
+    "                           same faults each run\n"
     "  --max-concurrent N       429 with Retry-After: 1 for a request that arrives while N\n"
     "                           are being handled (default 0, no limit)\n"
     "  --latency MS[:JITTER]    answer each request MS plus 0 to JITTER milliseconds later\n"
@@ -145,6 +154,7 @@ bool ApplyValue(const std::string& flag, const std::string& value, CommandLine* 
     if (flag == "--seed") return clustersim::ParseSeed(value, &options);
     if (flag == "--max-concurrent") return clustersim::ParseMaxConcurrent(value, &options);
     if (flag == "--latency") return clustersim::ParseLatency(value, &options);
+    if (flag == "--synthetic") return clustersim::ParseSynthetic(value, &options);
     if (flag == "--fault") {
         Fault fault;
         if (!ParseFault(value, &fault)) return false;
@@ -155,9 +165,10 @@ bool ApplyValue(const std::string& flag, const std::string& value, CommandLine* 
 
 bool Parse(int argc, char** argv, CommandLine* line, std::string* error) {
     static const std::set<std::string> kWithValue = {
-        "--listen",         "--cert",   "--key",       "--files",     "--diff",       "--page-size",
-        "--user",           "--fault",  "--state-dir", "--token-ttl", "--fault-rate", "--seed",
-        "--max-concurrent", "--latency"};
+        "--listen",         "--cert",      "--key",        "--files",
+        "--diff",           "--page-size", "--user",       "--fault",
+        "--state-dir",      "--token-ttl", "--fault-rate", "--seed",
+        "--max-concurrent", "--latency",   "--synthetic"};
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
         if (flag == "--help" || flag == "-h") {
@@ -174,8 +185,14 @@ bool Parse(int argc, char** argv, CommandLine* line, std::string* error) {
             return false;
         } else if (!ApplyValue(flag, argv[++i], line)) {
             *error = "bad value for " + flag + ": " + argv[i];
+            if (flag == "--synthetic")
+                *error += " is not files=N,dirs=M[,depth=D][,seed=S] with N from 1";
             return false;
         }
+    }
+    if (!clustersim::Synthetic::Check(line->options.synthetic, error)) {
+        *error = "bad value for --synthetic: " + *error;
+        return false;
     }
     return clustersim::CheckFaultRates(line->options.faultRates, error);
 }
