@@ -32,7 +32,9 @@ set(CLUSTERWALK_PUBLIC_HEADERS
     ${PROJECT_SOURCE_DIR}/ClusterWalk/Pager.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/RateLimit.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/ResilientSession.h
-    ${PROJECT_SOURCE_DIR}/ClusterWalk/RetryPolicy.h)
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/RetryPolicy.h
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/TreeWalker.h
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/WalkUnit.h)
 install(FILES ${CLUSTERWALK_PUBLIC_HEADERS}
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ClusterWalk COMPONENT dev)
 install(FILES ${CLUSTER_PLATFORM_HEADERS}

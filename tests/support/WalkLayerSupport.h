@@ -1,12 +1,19 @@
-// What the tests of the walking layer share: retries that cost milliseconds, a simulated
-// cluster holding one big directory, and counts read off the simulator's journal.
+// What the tests of the walking layer share: retries that cost milliseconds, simulated clusters
+// holding one big directory or a generated tree, counts read off the simulator's journal, and
+// the entries of a whole tree as a plain one-connection walk reads them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
+#include <map>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ClusterSim.h"
+#include "ClusterWalk/ResilientSession.h"
 #include "ClusterWalk/RetryPolicy.h"
 
 namespace walk_test {
@@ -31,6 +38,77 @@ inline clustersim::Options BigDirectory(uint64_t files, unsigned pageSize) {
     options.seedFiles = files;
     options.defaultPageSize = pageSize;
     return options;
+}
+
+// Plain HTTP, no demo data: the generated tree under /synthetic, `pageSize` to a page.
+inline clustersim::Options SyntheticTree(uint64_t files, uint64_t dirs, unsigned depth,
+                                         unsigned pageSize) {
+    clustersim::Options options;
+    options.tls = false;
+    options.seedDemo = false;
+    options.synthetic.files = files;
+    options.synthetic.dirs = dirs;
+    options.synthetic.depth = depth;
+    options.synthetic.seed = 7;
+    options.defaultPageSize = pageSize;
+    return options;
+}
+
+// Entries by path and id, with how often each was seen: a walk that doubles one shows a 2.
+using EntryCounts = std::map<std::pair<std::string, uint64_t>, unsigned>;
+
+// Counts what a sink is handed. Thread-safe, so it does not lean on how the walker calls it.
+class EntryCollector {
+  public:
+    void Add(const std::list<Cluster::CDirectoryEntry>& entries) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const Cluster::CDirectoryEntry& entry : entries) {
+            ++m_counts[{entry.path, entry.id}];
+            if (!entry.isDirectory) m_bytes += entry.size;
+        }
+    }
+    EntryCounts Counts() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_counts;
+    }
+    uint64_t Bytes() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_bytes;
+    }
+
+  private:
+    mutable std::mutex m_mutex;
+    EntryCounts m_counts;
+    uint64_t m_bytes = 0;
+};
+
+// Every entry below `root`, one directory after another over one session, as the reference a
+// parallel walk must match. Directories come back `directories` in number, `root` included.
+inline EntryCounts SequentialTree(clusterwalk::CResilientSession& session, const std::string& root,
+                                  EntryCollector& collector, uint64_t& directories) {
+    std::vector<std::string> pending{root};
+    directories = 0;
+    while (!pending.empty()) {
+        const std::string path = pending.back();
+        pending.pop_back();
+        ++directories;
+        auto pager = clusterwalk::DirectoryPager(session, path, 0);
+        while (pager.NextPage()) {
+            collector.Add(pager.Records());
+            for (const Cluster::CDirectoryEntry& entry : pager.Records())
+                if (entry.isDirectory) pending.push_back(entry.path);
+        }
+        if (pager.Error().IsError()) return {};
+    }
+    return collector.Counts();
+}
+
+// Entries seen more than once, as "path xN" lines; empty when none was.
+inline std::string Doubled(const EntryCounts& counts) {
+    std::string doubled;
+    for (const auto& [key, times] : counts)
+        if (times != 1) doubled += key.first + " x" + std::to_string(times) + "\n";
+    return doubled;
 }
 
 // Requests of `method` whose target starts with `prefix`.
