@@ -32,6 +32,8 @@ const char* const kFooter = R"(Environment:
   CLUSTER_SIM_FAULT_RATE, CLUSTER_SIM_TOKEN_TTL, CLUSTER_SIM_SEED, CLUSTER_SIM_LATENCY,
   CLUSTER_SIM_MAX_CONCURRENT   faults of a real cluster for --simulated, as cluster-sim's
                                flags of those names (e.g. CLUSTER_SIM_FAULT_RATE=503:0.05)
+  CLUSTER_SIM_SYNTHETIC        a generated tree under /synthetic for --simulated, as
+                               cluster-sim's --synthetic (e.g. files=1000000,dirs=10000)
   XDG_CONFIG_HOME              where clusterctl/config.toml with the profiles lies (~/.config)
 
 Exit status:
