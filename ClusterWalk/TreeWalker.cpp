@@ -257,10 +257,12 @@ void CTreeWalker::ListDirectory(State& state, Slot& slot, CResilientSession& ses
     std::unordered_set<std::string> seenLinks;
     bool restarted = false;
     for (;;) {
+        bool ending = false;
         {
             std::lock_guard<std::mutex> lock(state.mutex);
-            if (state.Ending()) return EndUnfinished(state, slot);
+            ending = state.Ending();
         }
+        if (ending) return EndUnfinished(state, slot);
         const CZuError error = session.Run(RequestKind::Get, [&] {
             nextLink.clear();
             return files.GetDirectoryEntries(unit.path, entries, nextLink, unit.snapshotId,
