@@ -134,14 +134,6 @@ std::string PathText(const Fields& row, bool escape) {
     return "";
 }
 
-// Columns are counted in characters, not bytes, so UTF-8 names line up too; the text is
-// already escaped, so every byte that starts a character is one column.
-size_t DisplayWidth(const std::string& text) {
-    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
-}
-
 std::string Shown(const Field* field) {
     return field == nullptr || field->text.empty() ? kEmptyCell : EscapeForTerminal(field->text);
 }

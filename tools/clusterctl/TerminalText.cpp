@@ -1,5 +1,6 @@
 #include "TerminalText.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -84,6 +85,12 @@ std::string EscapeForTerminal(const std::string& text) {
         position += sequence.length;
     }
     return escaped;
+}
+
+size_t DisplayWidth(const std::string& escapedText) {
+    return static_cast<size_t>(std::count_if(escapedText.begin(), escapedText.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
 }
 
 }  // namespace clusterctl

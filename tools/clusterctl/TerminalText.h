@@ -4,6 +4,7 @@
 // does, so people see exactly which bytes the cluster sent.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace clusterctl {
@@ -12,5 +13,9 @@ namespace clusterctl {
 // invisible direction marks as "\u0085" or "\u202e", bytes that are not UTF-8 as octal
 // ("\377"), and the backslash itself as "\\". Everything else passes unchanged.
 std::string EscapeForTerminal(const std::string& text);
+
+// The columns escaped text takes: counted in characters, not bytes, so UTF-8 names line up
+// too; escaped text is valid UTF-8, so every byte that starts a character is one column.
+size_t DisplayWidth(const std::string& escapedText);
 
 }  // namespace clusterctl
