@@ -7,13 +7,16 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ArgumentChecks.h"
 #include "Cluster/ClusterVersion.h"
 #include "ExitStatus.h"
+#include "FindFilter.h"
 #include "Profiles.h"
 #include "SnapshotArgument.h"
 #include "Suggestions.h"
@@ -57,6 +60,10 @@ struct Arguments {
     bool print0 = false;
     bool yes = false;
     FindOptions find;
+    FindOptionTexts findTexts;
+    DiskUsageOptions du;
+    std::optional<unsigned> duDepth;
+    bool duSummary = false;
 };
 
 // What the command line says beyond the invocation itself, settled after parsing.
@@ -266,6 +273,21 @@ void AddWalkOptions(CLI::App* command, WalkCommandOptions& walk) {
                         "directories that failed, vanished or looped");
 }
 
+// The criteria as given, for a checkpoint to tell walks apart.
+std::string CriteriaWords(const FindOptionTexts& texts) {
+    std::string words;
+    const std::pair<const char*, const std::optional<std::string>*> options[] = {
+        {"--name", &texts.name},
+        {"--type", &texts.type},
+        {"--newer", &texts.newer},
+        {"--size", &texts.size},
+        {"--maxdepth", &texts.maxDepth}};
+    for (const auto& [name, text] : options) {
+        if (*text) words += std::string(" ") + name + " " + **text;
+    }
+    return words;
+}
+
 // `--snapshot` of a listing: its name or id, resolved once the session is open.
 CZuError ResolveListSnapshot(CommandContext& context, const std::string& snapshot,
                              ListOptions& list) {
@@ -291,18 +313,58 @@ void AddFindCommand(CLI::App& app, Invocation& invocation, Arguments& args) {
     find->add_option("path", args.find.list.path, "Absolute path of the directory to search")
         ->required();
     AddListSnapshot(find, args);
-    find->add_option("--maxdepth", args.find.maxDepth,
+    find->add_option("--name", args.findTexts.name,
+                     "Only entries whose name (the last part of the path) matches this glob");
+    find->add_option("--type", args.findTexts.type, "Only files (f) or only directories (d)");
+    find->add_option("--newer", args.findTexts.newer,
+                     "Only entries modified after this time: 2026-01-31, "
+                     "2026-01-31T12:00:00Z, or an age such as 90m, 12h, 7d, 2w");
+    find->add_option("--size", args.findTexts.size,
+                     "Only files larger (+N) or smaller (-N) than N bytes, or of exactly N; "
+                     "k, M, G and T are powers of 1024 (write --size=-N for smaller)");
+    find->add_option("--maxdepth", args.findTexts.maxDepth,
                      "Descend at most this many levels (1: the directory's own entries)");
     AddPrint0(find, args);
     AddWalkOptions(find, args.find.list.walk);
     find->callback([&invocation, &args] {
-        invocation.run = [args](CommandContext& context) {
-            FindOptions find = args.find;
-            CZuError error = ResolveListSnapshot(context, args.listSnapshot, find.list);
+        // Read before anything is sent, so a mistyped value costs nothing.
+        const FindCriteria criteria = ParseFindCriteria(args.findTexts, std::time(nullptr));
+        FindOptions find = args.find;
+        if (criteria.maxDepth) find.maxDepth = *criteria.maxDepth;
+        find.criteria = CriteriaWords(args.findTexts);
+        invocation.run = [find, criteria, snapshot = args.listSnapshot](CommandContext& context) {
+            FindOptions resolved = find;
+            CZuError error = ResolveListSnapshot(context, snapshot, resolved.list);
             if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-            if (find.maxDepth != SIZE_MAX)
-                find.criteria += " --maxdepth " + std::to_string(find.maxDepth);
-            return FindEntries(context, find);
+            const std::string root = resolved.list.path;
+            resolved.keep = [criteria, root](const Cluster::CDirectoryEntry& entry) {
+                return Matches(criteria, entry, EntryDepth(root, entry.path));
+            };
+            return FindEntries(context, resolved);
+        };
+    });
+}
+
+void AddDuCommand(CLI::App& app, Invocation& invocation, Arguments& args) {
+    CLI::App* du = AddCommand(app, "du", "Bytes and entries below each directory of a tree");
+    du->add_option("path", args.du.list.path, "Absolute path of the directory")->required();
+    AddListSnapshot(du, args);
+    CLI::Option* summary =
+        du->add_flag("-s,--summarize", args.duSummary, "Only the directory's own total");
+    du->add_option("--depth", args.duDepth,
+                   "Rows only for directories at most this deep (0: the directory itself; "
+                   "default: every directory)")
+        ->excludes(summary);
+    AddWalkOptions(du, args.du.list.walk);
+    du->callback([&invocation, &args] {
+        DiskUsageOptions du = args.du;
+        if (args.duSummary) du.depth = 0;
+        if (args.duDepth) du.depth = *args.duDepth;
+        invocation.run = [du, snapshot = args.listSnapshot](CommandContext& context) {
+            DiskUsageOptions resolved = du;
+            CZuError error = ResolveListSnapshot(context, snapshot, resolved.list);
+            if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+            return DiskUsage(context, resolved);
         };
     });
 }
@@ -319,9 +381,9 @@ void AddFileCommands(CLI::App& app, Invocation& invocation, Arguments& args) {
     AddWalkOptions(ls, args.list.walk);
     ls->callback([&invocation, &args] {
         const WalkCommandOptions& walk = args.list.walk;
-        if (!args.list.recursive && (walk.parallel != WalkCommandOptions().parallel ||
-                                     !walk.checkpoint.empty() || !walk.outputFile.empty() ||
-                                     !walk.summaryFile.empty()))
+        if (!args.list.recursive &&
+            (walk.parallel != WalkCommandOptions().parallel || !walk.checkpoint.empty() ||
+             !walk.outputFile.empty() || !walk.summaryFile.empty()))
             throw UsageError("ls: the walk options need -R");
         invocation.run = [args](CommandContext& context) {
             ListOptions list = args.list;
@@ -527,6 +589,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Invocation& invocatio
     AddSnapshotCommands(app, invocation, args);
     AddFileCommands(app, invocation, args);
     AddFindCommand(app, invocation, args);
+    AddDuCommand(app, invocation, args);
     AddShareCommands(app, invocation, args, "smb", "SMB shares", ListSmbShares, ShowSmbShare);
     AddShareCommands(app, invocation, args, "nfs", "NFS exports", ListNfsExports, ShowNfsExport);
     AddHelpCommand(app, settings);

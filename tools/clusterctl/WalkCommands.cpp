@@ -1,7 +1,12 @@
 // `ls -R`, `find` and `du` (declared in Commands.h): walks of a whole tree over many
 // connections (TreeWalk.h), each with what it makes of the entries.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <optional>
 #include <string>
 
+#include "DuReport.h"
 #include "Records.h"
 #include "TreeWalk.h"
 #include "UsageError.h"
@@ -52,6 +57,43 @@ class EntryRows : public WalkConsumer {
     uint64_t m_rows = 0;
 };
 
+// The tally of `du`: nothing is written until the walk ends, so a checkpoint keeps the tally
+// itself.
+class DiskUsageTally : public WalkConsumer {
+  public:
+    DiskUsageTally(std::ostream& out, const OutputOptions& output, const std::string& root,
+                   std::optional<unsigned> depth, const DuDisplay& display)
+        : m_out(out), m_output(output), m_tally(root, depth), m_display(display) {}
+
+    void Take(std::list<Cluster::CDirectoryEntry>& entries) override {
+        for (const Cluster::CDirectoryEntry& entry : entries) m_tally.Add(entry);
+    }
+    std::string SaveState() override { return m_tally.Save(); }
+    void RestoreState(const std::string& state) override {
+        std::string reason;
+        if (!m_tally.Load(state, reason))
+            throw UsageError("the checkpoint's tally does not fit: " + reason);
+    }
+    // Cut short, the report still shows what was read; the run's status says it is partial.
+    void Finish(bool) override { PrintDuReport(m_out, m_output, m_tally, m_display); }
+
+  private:
+    std::ostream& m_out;
+    const OutputOptions& m_output;
+    DuTally m_tally;
+    const DuDisplay m_display;
+};
+
+// Bars are drawn only for a person: stdout on a terminal, as wide as it is.
+DuDisplay Display(const WalkOutput& output) {
+    DuDisplay display;
+    display.terminal = !output.ToFile() && isatty(STDOUT_FILENO) != 0;
+    struct winsize size {};
+    if (display.terminal && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        display.columns = size.ws_col;
+    return display;
+}
+
 std::string SnapshotWords(int snapshotId) {
     return snapshotId == 0 ? std::string() : " --snapshot " + std::to_string(snapshotId);
 }
@@ -79,6 +121,26 @@ CZuError FindEntries(CommandContext& context, const FindOptions& options) {
     const std::string identity =
         "find " + options.list.path + SnapshotWords(options.list.snapshotId) + options.criteria;
     return WalkRows(context, options.list, options.maxDepth, identity, options.keep);
+}
+
+CZuError DiskUsage(CommandContext& context, const DiskUsageOptions& options) {
+    const ListOptions& list = options.list;
+    const std::optional<unsigned> depth =
+        options.depth == SIZE_MAX ? std::nullopt
+                                  : std::optional<unsigned>(static_cast<unsigned>(options.depth));
+    const std::string identity = "du " + list.path + SnapshotWords(list.snapshotId) +
+                                 (depth ? " --depth " + std::to_string(*depth) : "");
+    WalkOutput output(list.walk.outputFile);
+    const DuDisplay display = Display(output);
+    // The report is written only at the end: a mistyped --fields must not cost the walk.
+    const bool bars = DrawsBars(context.output, display);
+    CheckFields(context.output,
+                DuFields({}, false, bars ? std::optional<std::string>("") : std::nullopt));
+    DiskUsageTally tally(output.Stream(), context.output, list.path, depth, display);
+    CZuError error = RunTreeWalk(context, list.walk, identity, list.path, list.snapshotId, SIZE_MAX,
+                                 tally, output);
+    if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+    return CZuError::Success();
 }
 
 }  // namespace clusterctl
