@@ -20,3 +20,12 @@ cluster_add_gtest(clusterctl_tree_report_tests
         ${PROJECT_SOURCE_DIR}/tests/unit/test_du_report.cpp
     INCLUDES ${PROJECT_SOURCE_DIR}/tests/support
     LIBS clusterctl_tree_reports)
+
+# find, du and ls -R walking a generated tree: exact sets, resumes after SIGKILL, SIGTERM and
+# Ctrl-C, locked checkpoints, failed and vanished directories.
+cluster_add_gtest(clusterctl_walk_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/clusterctl_walk_tests.cpp
+    INCLUDES ${CMAKE_CURRENT_LIST_DIR}
+    LIBS clustersim clusterwalk child_process RapidJSON::RapidJSON
+    TOOLS clusterctl
+    PROPERTIES TIMEOUT 120)
