@@ -31,22 +31,22 @@ class CLUSTERWALK_API CUnitQueue {
 // Last in, first out in memory, so the walk goes deep first and the queue holds about one
 // level's siblings per level; beyond `memoryUnits` the oldest half goes to the file, which is
 // read back, oldest first, once memory runs empty.
-class CLUSTERWALK_API CSpillingUnitQueue : public CUnitQueue {
+class CSpillingUnitQueue : public CUnitQueue {
   public:
     static constexpr size_t kDefaultMemoryUnits = 50000;
 
     // `directory` empty: $TMPDIR, else /tmp.
-    explicit CSpillingUnitQueue(size_t memoryUnits = kDefaultMemoryUnits,
-                                std::string directory = std::string());
-    ~CSpillingUnitQueue() override;
+    CLUSTERWALK_API explicit CSpillingUnitQueue(size_t memoryUnits = kDefaultMemoryUnits,
+                                                std::string directory = std::string());
+    CLUSTERWALK_API ~CSpillingUnitQueue() override;
     CSpillingUnitQueue(const CSpillingUnitQueue&) = delete;
     CSpillingUnitQueue& operator=(const CSpillingUnitQueue&) = delete;
 
-    void Push(WalkUnit unit) override;
-    bool Pop(WalkUnit& unit) override;
-    bool Empty() const override;
+    CLUSTERWALK_API void Push(WalkUnit unit) override;
+    CLUSTERWALK_API bool Pop(WalkUnit& unit) override;
+    CLUSTERWALK_API bool Empty() const override;
     size_t Size() const override { return m_units.size() + m_spilled; }
-    void ForEach(const std::function<void(const WalkUnit&)>& visit) const override;
+    CLUSTERWALK_API void ForEach(const std::function<void(const WalkUnit&)>& visit) const override;
 
     // How many units wait in the file: for tests and progress.
     size_t Spilled() const { return m_spilled; }

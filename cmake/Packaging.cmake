@@ -27,6 +27,7 @@ set(CLUSTER_PLATFORM_HEADERS
 install(FILES ${CLUSTER_PUBLIC_HEADERS}
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Cluster COMPONENT dev)
 set(CLUSTERWALK_PUBLIC_HEADERS
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/Checkpoint.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/ClusterWalkExport.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/Job.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/Pager.h
@@ -34,6 +35,7 @@ set(CLUSTERWALK_PUBLIC_HEADERS
     ${PROJECT_SOURCE_DIR}/ClusterWalk/ResilientSession.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/RetryPolicy.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/TreeWalker.h
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/UnitQueue.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/WalkUnit.h)
 install(FILES ${CLUSTERWALK_PUBLIC_HEADERS}
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ClusterWalk COMPONENT dev)

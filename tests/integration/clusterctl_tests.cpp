@@ -278,6 +278,12 @@ TEST_F(ClusterctlTest, TerminalPromptDoesNotEchoAndProgressIsShown) {
     EXPECT_NE(prompted.out.find("Logged in to"), std::string::npos) << prompted.out;
     EXPECT_EQ(prompted.out.find(kPassword), std::string::npos) << "the password was echoed";
 
+    // Slow enough listings for the progress line to show.
+    clustersim::Fault slow;
+    slow.kind = clustersim::Fault::Kind::Delay;
+    slow.pathPrefix = "/v1/files/%2Ftree";
+    slow.delayMs = 200;
+    s_sim->AddFault(slow);
     const Outcome walked = RunOnTerminal(Connected({"ls", "-R", "/tree"}),
                                          {std::string("CLUSTER_PASSWORD=") + kPassword});
     EXPECT_EQ(walked.status, 0) << walked.out;

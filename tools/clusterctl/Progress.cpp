@@ -9,6 +9,8 @@ namespace clusterctl {
 namespace {
 
 constexpr std::chrono::milliseconds kRedrawInterval{100};
+// A walk over in a moment stays quiet.
+constexpr std::chrono::milliseconds kWalkQuietTime{250};
 
 std::string Text(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -46,7 +48,7 @@ void ProgressLine::Update(const clusterwalk::PageCount& count, uint64_t retries)
 
 void ProgressLine::UpdateWalk(const clusterwalk::WalkProgress& walk) {
     const Clock::time_point now = Clock::now();
-    if (now - m_start < std::chrono::seconds(1) || !Due(now)) return;
+    if (now - m_start < kWalkQuietTime || !Due(now)) return;
     Show(now, Text("%llu entries, %.0f entries/s, %llu directories pending, %u being listed",
                    static_cast<unsigned long long>(walk.entries), Rate(walk.entries, now),
                    static_cast<unsigned long long>(walk.pending), walk.listing) +
