@@ -8,6 +8,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -113,6 +114,11 @@ struct PageReading {
         return entries == other.entries && nextLink == other.nextLink && code == other.code;
     }
 };
+
+// How a failed expectation shows a page.
+inline void PrintTo(const PageReading& page, std::ostream* out) {
+    *out << "code " << page.code << ", next [" << page.nextLink << "], entries:\n" << page.entries;
+}
 
 inline std::string Describe(const std::list<Cluster::CDirectoryEntry>& entries) {
     std::string text;
