@@ -5,6 +5,8 @@
 #include <boost/make_shared.hpp>
 #include <utility>
 
+#include "ClusterWalk/PageReader.h"
+
 namespace clusterwalk {
 
 namespace {
@@ -125,14 +127,12 @@ Cluster::CRequestOutcome CResilientSession::GetLastRequestOutcome() const {
 
 Pager<Cluster::CDirectoryEntry> DirectoryPager(CResilientSession& session, std::string path,
                                                int snapshotId) {
+    // Shared, as the pager's function must be copyable; a copy of the pager reads through the
+    // same reader.
+    auto reader = std::make_shared<CDirectoryPageReader>(session, std::move(path), snapshotId);
     return Pager<Cluster::CDirectoryEntry>(
-        [&session, files = session.Files(), path = std::move(path), snapshotId](
-            const std::string& pageLink, std::list<Cluster::CDirectoryEntry>& entries,
-            std::string& nextLink) mutable {
-            return session.Run(RequestKind::Get, [&] {
-                return files.GetDirectoryEntries(path, entries, nextLink, snapshotId, pageLink);
-            });
-        });
+        [reader](const std::string& pageLink, std::list<Cluster::CDirectoryEntry>& entries,
+                 std::string& nextLink) { return reader->Read(pageLink, entries, nextLink); });
 }
 
 Pager<Cluster::CSnapshotDiffInfo> SnapshotDiffPager(CResilientSession& session,

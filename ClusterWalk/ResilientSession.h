@@ -78,7 +78,9 @@ class CResilientSession {
 
 // Pagers whose every page is read through the session's Run, so a page that failed for a
 // passing reason or an expired token is read again from the same page link and the walk goes
-// on where it was. The session must outlive the pager.
+// on where it was. The session must outlive the pager. A directory's pager reads through a
+// CDirectoryPageReader (PageReader.h): each page's reading also fetches the page after it,
+// while the page is parsed.
 CLUSTERWALK_API Pager<Cluster::CDirectoryEntry> DirectoryPager(CResilientSession& session,
                                                                std::string path, int snapshotId);
 CLUSTERWALK_API Pager<Cluster::CSnapshotDiffInfo> SnapshotDiffPager(CResilientSession& session,

@@ -3,6 +3,8 @@
 // MODE library-dir: every page of a directory through CFileSystemQueries;
 //      layer-dir:   the same pages through a job's resilient session (retry policy, rate
 //                   limit, cancellation), to price the layer against library-dir;
+//      prefetch-dir: the same pages through a CDirectoryPageReader on such a session, which
+//                   fetches each next page while the current one is parsed;
 //      floor-dir:   the same pages with one reused libcurl handle, no parsing;
 //      library-diff / floor-diff: the snapshot difference "diff-base" to "diff-target";
 //      library-share / floor-share: COUNT requests for the first SMB share;
@@ -19,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -28,6 +31,7 @@
 #include "Cluster/ClusterFileSystemQueries.h"
 #include "Cluster/ClusterShares.h"
 #include "Cluster/ClusterSnapshotQueries.h"
+#include "ClusterWalk/PageReader.h"
 #include "ClusterWalk/Pager.h"
 #include "ClusterWalk/ResilientSession.h"
 
@@ -166,6 +170,23 @@ Run LibraryDiffWalk(Cluster::CSnapshotQueries& snapshots, uint64_t base, uint64_
         });
 }
 
+// Every page through the reader alone, as a walker that takes whole pages would read them.
+Run PrefetchDirectoryWalk(clusterwalk::CResilientSession& session, const std::string& path) {
+    Run run;
+    clusterwalk::CDirectoryPageReader reader(session, path, 0);
+    std::list<Cluster::CDirectoryEntry> entries;
+    std::string nextLink;
+    do {
+        const CZuError error = reader.Next(entries, nextLink);
+        if (error.IsError()) {
+            std::fprintf(stderr, "%s\n", error.ToString().c_str());
+            break;
+        }
+        run.entries += entries.size();
+    } while (!nextLink.empty());
+    return run;
+}
+
 template <class Work>
 Run Timed(Work work) {
     const double cpuStarted = CpuSeconds();
@@ -233,7 +254,7 @@ int main(int argc, char** argv) {
     Run run;
     if (mode == "library-dir") {
         run = Timed([&] { return LibraryDirectoryWalk(connection, argument); });
-    } else if (mode == "layer-dir") {
+    } else if (mode == "layer-dir" || mode == "prefetch-dir") {
         auto job = std::make_shared<clusterwalk::CJob>(LayerOptions());
         clusterwalk::CResilientSession session(job, url, "admin", "admin");
         const CZuError layerLogin = session.Connect();
@@ -242,6 +263,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         run = Timed([&] {
+            if (mode == "prefetch-dir") return PrefetchDirectoryWalk(session, argument);
             auto pager = clusterwalk::DirectoryPager(session, argument, 0);
             return CountEveryPage(pager);
         });

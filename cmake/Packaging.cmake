@@ -30,6 +30,7 @@ set(CLUSTERWALK_PUBLIC_HEADERS
     ${PROJECT_SOURCE_DIR}/ClusterWalk/Checkpoint.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/ClusterWalkExport.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/Job.h
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/PageReader.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/Pager.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/RateLimit.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/ResilientSession.h

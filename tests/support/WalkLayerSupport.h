@@ -8,6 +8,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -101,6 +102,67 @@ inline EntryCounts SequentialTree(clusterwalk::CResilientSession& session, const
         if (pager.Error().IsError()) return {};
     }
     return collector.Counts();
+}
+
+// A page as a reading of it ended: its entries one line each with every field, the next
+// link, and the error code (0 when it was read).
+struct PageReading {
+    std::string entries;
+    std::string nextLink;
+    unsigned code = 0;
+    bool operator==(const PageReading& other) const {
+        return entries == other.entries && nextLink == other.nextLink && code == other.code;
+    }
+};
+
+// How a failed expectation shows a page.
+inline void PrintTo(const PageReading& page, std::ostream* out) {
+    *out << "code " << page.code << ", next [" << page.nextLink << "], entries:\n" << page.entries;
+}
+
+inline std::string Describe(const std::list<Cluster::CDirectoryEntry>& entries) {
+    std::string text;
+    for (const Cluster::CDirectoryEntry& entry : entries) {
+        text += entry.path + (entry.isDirectory ? " dir" : " file");
+        for (const uint64_t field : {entry.id, entry.mode, entry.owner, entry.group, entry.size,
+                                     static_cast<uint64_t>(entry.changeTime),
+                                     static_cast<uint64_t>(entry.modificationTime),
+                                     static_cast<uint64_t>(entry.creationTime)})
+            text += " " + std::to_string(field);
+        text += "\n";
+    }
+    return text;
+}
+
+inline PageReading Reading(const CZuError& error,
+                           const std::list<Cluster::CDirectoryEntry>& entries,
+                           const std::string& nextLink) {
+    return {Describe(entries), nextLink, error.IsError() ? error.GetCode() : 0u};
+}
+
+// The page at `pageLink` as the client library's one-page call reads it through the session.
+// `nextLink` starts as "unchanged", so a failure shows whether the call kept it.
+inline PageReading LibraryPage(clusterwalk::CResilientSession& session, const std::string& path,
+                               int snapshotId, const std::string& pageLink) {
+    std::list<Cluster::CDirectoryEntry> entries;
+    std::string nextLink = "unchanged";
+    Cluster::CFileSystemQueries files = session.Files();
+    const CZuError error = session.Run(clusterwalk::RequestKind::Get, [&] {
+        return files.GetDirectoryEntries(path, entries, nextLink, snapshotId, pageLink);
+    });
+    return Reading(error, entries, nextLink);
+}
+
+// Every page of a directory as LibraryPage reads them, up to the first failure.
+inline std::vector<PageReading> LibraryPages(clusterwalk::CResilientSession& session,
+                                             const std::string& path, int snapshotId) {
+    std::vector<PageReading> pages;
+    std::string pageLink;
+    do {
+        pages.push_back(LibraryPage(session, path, snapshotId, pageLink));
+        pageLink = pages.back().code == 0 ? pages.back().nextLink : std::string();
+    } while (!pageLink.empty());
+    return pages;
 }
 
 // Entries seen more than once, as "path xN" lines; empty when none was.
