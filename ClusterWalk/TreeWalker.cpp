@@ -8,6 +8,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "ClusterWalk/PageReader.h"
+
 namespace clusterwalk {
 
 namespace {
@@ -249,8 +251,9 @@ void CTreeWalker::RunUnits(State& state, Slot& slot, CResilientSession& session)
 
 void CTreeWalker::ListDirectory(State& state, Slot& slot, CResilientSession& session) {
     if (slot.unit.id == 0 && slot.unit.ancestorIds.empty()) LearnRootId(state, slot, session);
-    Cluster::CFileSystemQueries files = session.Files();
     WalkUnit unit = slot.unit;  // this connection's own copy; the slot changes under the locks
+    // Fetches each next page while the sink takes this one.
+    CDirectoryPageReader reader(session, unit.path, unit.snapshotId);
     std::list<Cluster::CDirectoryEntry> entries;
     std::string nextLink;
     // A cluster that hands out a link twice would send this directory round forever.
@@ -263,11 +266,8 @@ void CTreeWalker::ListDirectory(State& state, Slot& slot, CResilientSession& ses
             ending = state.Ending();
         }
         if (ending) return EndUnfinished(state, slot);
-        const CZuError error = session.Run(RequestKind::Get, [&] {
-            nextLink.clear();
-            return files.GetDirectoryEntries(unit.path, entries, nextLink, unit.snapshotId,
-                                             unit.pageLink);
-        });
+        nextLink.clear();
+        const CZuError error = reader.Read(unit.pageLink, entries, nextLink);
         if (error.IsError() && !restarted && !m_job->Cancelled() &&
             LinkRejected(unit, session.GetLastRequestOutcome())) {
             restarted = true;
