@@ -116,6 +116,59 @@ TEST_F(SyntheticWalk, AnyNumberOfConnectionsDeliversExactlyTheSequentialWalk) {
     }
 }
 
+TEST_F(SyntheticWalk, DepthLimitDeliversOnlyEntriesThatShallow) {
+    for (const size_t depth : {size_t{1}, size_t{2}}) {
+        EntryCollector collector;
+        CTreeWalker walker(QuickJob(), sim.BaseUrl(), "admin", "admin", 4);
+        clusterwalk::WalkOptions options;
+        options.maxDepth = depth;
+        const WalkSummary summary = walker.Walk(
+            {RootUnit(kRoot, 0)},
+            [&](std::list<CDirectoryEntry>& entries) { collector.Add(entries); }, options);
+        EXPECT_TRUE(summary.Complete()) << summary.error;
+        EntryCounts expected;
+        for (const auto& [key, times] : reference.entries) {
+            const std::string below = key.first.substr(kRoot.size());
+            const size_t slashes = std::count(below.begin(), below.end(), '/');
+            const size_t entryDepth = slashes + (below.back() == '/' ? 0 : 1);
+            if (entryDepth <= depth) expected[key] = times;
+        }
+        ASSERT_FALSE(expected.empty());
+        EXPECT_TRUE(collector.Counts() == expected) << "depth " << depth;
+    }
+}
+
+// A resumed walk whose saved page link the cluster no longer takes lists the directory afresh
+// and passes over what the earlier run delivered: the entries after them, once each.
+TEST_F(SyntheticWalk, RefusedPageLinkRestartsTheDirectoryAndSkipsWhatWasDelivered) {
+    clusterwalk::CResilientSession session(QuickJob(), sim.BaseUrl(), "admin", "admin");
+    ASSERT_FALSE(session.Connect().IsError());
+    std::list<CDirectoryEntry> all;
+    auto pager = clusterwalk::DirectoryPager(session, kRoot, 0);
+    while (pager.NextPage()) all.insert(all.end(), pager.Records().begin(), pager.Records().end());
+    ASSERT_GT(all.size(), 2 * kPageSize) << "the start must span pages";
+
+    for (const std::string& stale :
+         {std::string("/v1/files/%2Fsynthetic%2Fexpired%2F/entries/?after=x"),
+          std::string("no longer a link")}) {
+        WalkUnit unit = RootUnit(kRoot, 0);
+        unit.id = sim.FileId("/synthetic");
+        unit.delivered = kPageSize + 3;
+        unit.pageLink = stale;
+        CTreeWalker walker(QuickJob(), sim.BaseUrl(), "admin", "admin", 2);
+        EntryCollector collector;
+        clusterwalk::WalkOptions options;
+        options.maxDepth = 1;
+        const WalkSummary summary = walker.Walk(
+            {unit}, [&](std::list<CDirectoryEntry>& entries) { collector.Add(entries); }, options);
+        EXPECT_TRUE(summary.Complete()) << stale << ": " << summary.error;
+        EntryCounts expected;
+        for (auto it = std::next(all.begin(), kPageSize + 3); it != all.end(); ++it)
+            ++expected[{it->path, it->id}];
+        EXPECT_TRUE(collector.Counts() == expected) << stale;
+    }
+}
+
 TEST(TreeWalker, DemoTreeFromTheTopDeliversExactlyTheSequentialWalk) {
     clustersim::Options options;
     options.tls = false;

@@ -7,14 +7,17 @@
 _clusterctl_global_options='--url --user --password-file --cacert --insecure --max-reply
     --timeout --retries --rate -o --output --json --no-headers --fields -h --human-readable -v --verbose
     --simulated --profile --version --help'
-_clusterctl_commands='login snapshots ls stat smb nfs help'
+_clusterctl_commands='login snapshots ls find du stat smb nfs help'
+_clusterctl_walk_options='--parallel --checkpoint --checkpoint-every --resume --output-file
+    --summary'
 
 # Options that take the next word as their value.
 _clusterctl_takes_value() {
     case $1 in
         --url | --user | --password-file | --cacert | --max-reply | --timeout | --retries | \
             --rate | -o | --output | --fields | --profile | --source | --expiration | \
-            --snapshot) return 0 ;;
+            --snapshot | --parallel | --checkpoint | --checkpoint-every | --output-file | \
+            --summary | --name | --type | --newer | --size | --maxdepth | --depth) return 0 ;;
     esac
     return 1
 }
@@ -33,13 +36,17 @@ _clusterctl() {
     fi
 
     case $prev in
-        --password-file | --cacert)
+        --password-file | --cacert | --checkpoint | --output-file | --summary)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return 0
             ;;
         -o | --output)
             mapfile -t COMPREPLY < <(compgen -W 'table json jsonl csv' -- "$cur")
+            return 0
+            ;;
+        --type)
+            mapfile -t COMPREPLY < <(compgen -W 'f d' -- "$cur")
             return 0
             ;;
     esac
@@ -83,7 +90,10 @@ _clusterctl() {
             esac
             ;;
         smb | nfs) [[ -z $subcommand ]] && words='list show' ;;
-        ls) options='--snapshot -R --recursive -l --long -0 --print0' ;;
+        ls) options="--snapshot -R --recursive -l --long -0 --print0 $_clusterctl_walk_options" ;;
+        find) options="--snapshot --name --type --newer --size --maxdepth -0 --print0
+            $_clusterctl_walk_options" ;;
+        du) options="--snapshot -s --summarize --depth $_clusterctl_walk_options" ;;
     esac
     if [[ -n $helping ]]; then
         options=''
