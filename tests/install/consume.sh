@@ -36,6 +36,9 @@ run "$work/build/walk_snapshot_diff" 1 2 > "$work/diff.txt"
 grep -q '/home/' "$work/diff.txt"
 run "$work/build/walk_directory" /home/alice > "$work/directory.txt"
 grep -q 'notes 2026.txt' "$work/directory.txt"
+run "$work/build/walk_tree" /home/ "$work/tree.checkpoint" "$work/tree.txt" 2>/dev/null
+grep -q 'notes 2026.txt' "$work/tree.txt"
+[[ ! -e "$work/tree.checkpoint" ]] || { echo "walk_tree left its checkpoint" >&2; exit 1; }
 run "$work/build/read_shares" > "$work/shares.txt"
 grep -q '^first share: ' "$work/shares.txt"
 echo "installed package consumed: $(wc -l < "$work/listing.txt") snapshots listed, all examples ran"
