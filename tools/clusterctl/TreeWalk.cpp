@@ -150,6 +150,17 @@ void RemoveFinishedCheckpoint(clusterwalk::CCheckpointFile& file) {
     if (!file.Remove(error)) ReportLine("warning: " + error);
 }
 
+// The output's form belongs to the walk too: a resumed run must go on writing the same.
+std::string OutputWords(const OutputOptions& output) {
+    static const char* const kFormats[] = {"table", "json", "jsonl", "csv", "paths"};
+    std::string words = std::string(" -o ") + kFormats[static_cast<int>(output.format)];
+    if (output.humanSizes) words += " -h";
+    if (!output.headers) words += " --no-headers";
+    for (size_t i = 0; i < output.fields.size(); ++i)
+        words += (i == 0 ? " --fields " : ",") + output.fields[i];
+    return words;
+}
+
 // The run's status once the walk ended; throws Failure for any but success.
 void Judge(const clusterwalk::WalkSummary& summary, const WalkCommandOptions& options) {
     const int signal = NotedSignal();
@@ -219,8 +230,9 @@ void WalkOutput::Truncate(uint64_t bytes) {
 }
 
 CZuError RunTreeWalk(CommandContext& context, const WalkCommandOptions& options,
-                     const std::string& identity, const std::string& path, int snapshotId,
+                     const std::string& command, const std::string& path, int snapshotId,
                      size_t maxDepth, WalkConsumer& consumer, WalkOutput& output) {
+    const std::string identity = command + OutputWords(context.output);
     clusterwalk::CCheckpointFile checkpoint;
     if (!options.checkpoint.empty()) OpenCheckpoint(options.checkpoint, checkpoint);
     std::unique_ptr<clusterwalk::CTreeWalker> walker = context.session.NewWalker(options.parallel);

@@ -58,11 +58,11 @@ class WalkOutput {
 };
 
 // Walks from `path` (of the snapshot `snapshotId`, 0: live), entries at most `maxDepth` below
-// it, handing them to `consumer`. `identity` names what is walked and how ("find /a --name
-// x"): a checkpoint resumes only the walk it was saved for. Throws Failure for the statuses
-// above and UsageError for a checkpoint that does not fit.
+// it, handing them to `consumer`. `command` names what is walked and how ("find /a --name
+// x"); with the output's form, it is what a checkpoint resumes only the same walk of. Throws
+// Failure for the statuses above and UsageError for a checkpoint that does not fit.
 CZuError RunTreeWalk(CommandContext& context, const WalkCommandOptions& options,
-                     const std::string& identity, const std::string& path, int snapshotId,
+                     const std::string& command, const std::string& path, int snapshotId,
                      size_t maxDepth, WalkConsumer& consumer, WalkOutput& output);
 
 }  // namespace clusterctl
