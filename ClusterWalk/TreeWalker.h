@@ -16,6 +16,8 @@
 // as not delivered.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -26,24 +28,14 @@
 #include <vector>
 
 #include "Cluster/ClusterParser.h"
+#include "ClusterWalk/Checkpoint.h"
 #include "ClusterWalk/ClusterWalkExport.h"
 #include "ClusterWalk/Job.h"
 #include "ClusterWalk/ResilientSession.h"
+#include "ClusterWalk/UnitQueue.h"
 #include "ClusterWalk/WalkUnit.h"
 
 namespace clusterwalk {
-
-// The units waiting for a connection. Only the walker calls it, under its own lock, so an
-// implementation need not be thread-safe. The walker keeps its queue in memory; one that
-// spills to a file when it grows plugs in here.
-class CLUSTERWALK_API CUnitQueue {
-  public:
-    virtual ~CUnitQueue();
-    virtual void Push(WalkUnit unit) = 0;
-    // False when empty.
-    virtual bool Pop(WalkUnit& unit) = 0;
-    virtual bool Empty() const = 0;
-};
 
 // Takes one page of entries; the walker is done with them, so the sink may move them away.
 using EntrySink = std::function<void(std::list<Cluster::CDirectoryEntry>& entries)>;
@@ -52,6 +44,30 @@ using EntrySink = std::function<void(std::list<Cluster::CDirectoryEntry>& entrie
 struct FailedUnit {
     WalkUnit unit;
     std::string error;
+};
+
+struct WalkOptions {
+    // Only directories less deep than this below a start are listed (a start is 0 deep, its
+    // subdirectories 1), so entries at most this deep are delivered.
+    size_t maxDepth = SIZE_MAX;
+    // Null: no checkpoints. Otherwise one is saved every `checkpointInterval` and when the walk
+    // ends, holding every unit not done (failed ones included, so a resumed walk retries them).
+    CCheckpointFile* checkpoint = nullptr;
+    std::chrono::milliseconds checkpointInterval{10000};
+    // Called with deliveries paused just before a checkpoint is saved: make what the sink has
+    // written so far durable, and return the note to save with it. If it throws, that
+    // checkpoint is not saved.
+    std::function<std::string()> commit;
+    // What the runs before this one delivered, from the checkpoint resumed.
+    WalkTotals earlier;
+};
+
+// What a walk is doing, for a progress line.
+struct WalkProgress {
+    uint64_t entries = 0;  // delivered by this run
+    uint64_t pending = 0;  // directories found and not yet taken
+    unsigned listing = 0;  // directories being listed
+    uint64_t retries = 0;  // by the job during this run
 };
 
 struct WalkSummary {
@@ -70,7 +86,10 @@ struct WalkSummary {
     // What a stopped or cancelled walk had not finished, each from the page it had not
     // delivered; a walk started from them delivers exactly the entries this one did not.
     std::vector<WalkUnit> unfinished;
-    bool stopped = false;  // Stop() or the job's Cancel() ended it before its end
+    bool stopped = false;         // Stop() or the job's Cancel() ended it before its end
+    WalkTotals earlier;           // what the runs before this one did (WalkOptions::earlier)
+    uint64_t checkpoints = 0;     // saved
+    std::string checkpointError;  // why the last one that failed was not saved; empty if none
     // Why the walk could not go on at all (no connection could log in, the sink threw, memory
     // ran out); empty otherwise. The units it did not finish are in `unfinished`.
     std::string error;
@@ -84,7 +103,7 @@ class CTreeWalker {
     static constexpr unsigned kDefaultConnections = 16;
 
     // The password is kept in this object's memory only, and wiped when it is destroyed.
-    // `queue` null: an in-memory queue.
+    // `queue` null: a CSpillingUnitQueue with its defaults.
     CLUSTERWALK_API CTreeWalker(std::shared_ptr<CJob> job, std::string baseUrl,
                                 std::string userName, const std::string& password,
                                 unsigned connections = kDefaultConnections,
@@ -93,9 +112,20 @@ class CTreeWalker {
     CTreeWalker(const CTreeWalker&) = delete;
     CTreeWalker& operator=(const CTreeWalker&) = delete;
 
-    // Walks from `start` until every directory below was read, the walk was stopped, or it
-    // could not go on; blocks until then. One walk at a time per walker.
-    CLUSTERWALK_API WalkSummary Walk(std::vector<WalkUnit> start, const EntrySink& sink);
+    // Walks from `start` and the units loaded from a checkpoint until every directory below
+    // was read, the walk was stopped, or it could not go on; blocks until then. One walk at a
+    // time per walker.
+    CLUSTERWALK_API WalkSummary Walk(std::vector<WalkUnit> start, const EntrySink& sink,
+                                     const WalkOptions& options = WalkOptions());
+
+    // Queues the checkpoint's units for the next Walk and gives its header (pass its totals
+    // on as WalkOptions::earlier). False, queueing nothing, when the file is not a whole
+    // checkpoint.
+    CLUSTERWALK_API bool LoadCheckpoint(const CCheckpointFile& file, CheckpointHeader& header,
+                                        std::string& error);
+
+    // From any thread while a walk runs; all zero otherwise.
+    CLUSTERWALK_API WalkProgress Progress() const;
 
     // From any thread, the sink included: ends the walk after the pages in flight, which are
     // delivered. The job's Cancel() ends it at once instead, dropping the pages in flight.
@@ -103,17 +133,21 @@ class CTreeWalker {
 
   private:
     struct State;
-    void RunConnection(State& state);
-    void RunUnits(State& state, CResilientSession& session);
-    void ListDirectory(State& state, CResilientSession& session, WalkUnit& unit);
-    void LearnRootId(Cluster::CFileSystemQueries& files, CResilientSession& session,
-                     WalkUnit& unit);
-    bool DeliverPage(State& state, const WalkUnit& unit,
-                     std::list<Cluster::CDirectoryEntry>& entries);
-    void EndDirectory(State& state, CResilientSession& session, const WalkUnit& unit,
-                      const CZuError& error);
-    WalkSummary RunWalk(std::vector<WalkUnit> start, const EntrySink& sink);
+    struct Slot;
+    void RunConnection(State& state, unsigned index);
+    void RunUnits(State& state, Slot& slot, CResilientSession& session);
+    void ListDirectory(State& state, Slot& slot, CResilientSession& session);
+    void LearnRootId(State& state, Slot& slot, CResilientSession& session);
+    bool DeliverPage(State& state, Slot& slot, std::list<Cluster::CDirectoryEntry>& entries,
+                     const std::string& nextLink);
+    void EndDirectory(State& state, Slot& slot, CResilientSession& session, const CZuError& error);
+    void EndUnfinished(State& state, Slot& slot);
+    WalkSummary RunWalk(std::vector<WalkUnit> start, const EntrySink& sink,
+                        const WalkOptions& options);
     void StartConnections(State& state, std::vector<std::thread>& threads);
+    void RunCheckpoints(State& state);
+    void SaveCheckpoint(State& state);
+    void ForEachUnitNotDone(State& state, const CCheckpointFile::UnitVisitor& visit);
 
     const std::shared_ptr<CJob> m_job;
     const std::string m_baseUrl;
@@ -121,8 +155,8 @@ class CTreeWalker {
     std::string m_password;
     const unsigned m_connections;
     std::unique_ptr<CUnitQueue> m_queue;
-    std::mutex m_walkMutex;    // guards m_state
-    State* m_state = nullptr;  // the walk under way, for Stop
+    mutable std::mutex m_walkMutex;  // guards m_state
+    State* m_state = nullptr;        // the walk under way, for Stop
 };
 
 }  // namespace clusterwalk

@@ -6,99 +6,28 @@
 #include <cstdlib>
 #include <utility>
 
+#include "ClusterWalk/TextFields.h"
+
 namespace clusterwalk {
 
 namespace {
 
 constexpr const char* kTag = "unit1";
-constexpr const char* kEmpty = "-";
-constexpr size_t kFields = 6;
-
-// Bytes that would split a field or a line, or that could not be told from the empty mark,
-// go as %XX; so does every byte outside printable ASCII, so the line survives any tool.
-bool NeedsEscape(unsigned char byte) {
-    return byte <= ' ' || byte >= 0x7f || byte == '%' || byte == '-' || byte == ',';
-}
-
-std::string Escape(const std::string& text) {
-    if (text.empty()) return kEmpty;
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (!NeedsEscape(byte)) {
-            escaped += c;
-            continue;
-        }
-        escaped += '%';
-        escaped += kHex[byte >> 4];
-        escaped += kHex[byte & 0xf];
-    }
-    return escaped;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-bool Unescape(const std::string& field, std::string& text) {
-    text.clear();
-    if (field == kEmpty) return true;
-    for (size_t i = 0; i < field.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(field[i]);
-        if (byte != '%') {
-            if (NeedsEscape(byte)) return false;
-            text += field[i];
-            continue;
-        }
-        if (i + 2 >= field.size()) return false;
-        const int high = HexValue(field[i + 1]);
-        const int low = HexValue(field[i + 2]);
-        if (high < 0 || low < 0) return false;
-        text += static_cast<char>(high * 16 + low);
-        i += 2;
-    }
-    return true;
-}
-
-// Digits only: strtoull alone would take signs, spaces and "0x".
-bool ParseNumber(const std::string& text, uint64_t& number) {
-    if (text.empty() || text.size() > 20) return false;
-    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    errno = 0;
-    number = std::strtoull(text.c_str(), nullptr, 10);
-    return errno == 0;
-}
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end - start));
-        if (end == std::string::npos) return parts;
-        start = end + 1;
-    }
-}
+constexpr size_t kFields = 7;
 
 bool ParseAncestors(const std::string& field, std::vector<uint64_t>& ids) {
     ids.clear();
-    if (field == kEmpty) return true;
-    for (const std::string& part : Split(field, ',')) {
+    if (field == kEmptyField) return true;
+    for (const std::string& part : SplitText(field, ',')) {
         uint64_t id = 0;
-        if (!ParseNumber(part, id)) return false;
+        if (!ParseDecimal(part, id)) return false;
         ids.push_back(id);
     }
     return true;
 }
 
 std::string JoinIds(const std::vector<uint64_t>& ids) {
-    if (ids.empty()) return kEmpty;
+    if (ids.empty()) return kEmptyField;
     std::string joined;
     for (const uint64_t id : ids) {
         if (!joined.empty()) joined += ',';
@@ -109,24 +38,28 @@ std::string JoinIds(const std::vector<uint64_t>& ids) {
 
 bool ParseFields(const std::vector<std::string>& fields, WalkUnit& unit, std::string& error) {
     uint64_t snapshot = 0;
-    if (!ParseNumber(fields[1], snapshot) || snapshot > static_cast<uint64_t>(INT_MAX)) {
+    if (!ParseDecimal(fields[1], snapshot) || snapshot > static_cast<uint64_t>(INT_MAX)) {
         error = "bad snapshot id [" + fields[1] + "]";
         return false;
     }
-    if (!ParseNumber(fields[2], unit.id)) {
+    if (!ParseDecimal(fields[2], unit.id)) {
         error = "bad directory id [" + fields[2] + "]";
         return false;
     }
-    if (!ParseAncestors(fields[3], unit.ancestorIds)) {
-        error = "bad ancestor ids [" + fields[3] + "]";
+    if (!ParseDecimal(fields[3], unit.delivered)) {
+        error = "bad count of delivered entries [" + fields[3] + "]";
         return false;
     }
-    if (!Unescape(fields[4], unit.path) || unit.path.empty()) {
-        error = "bad path [" + fields[4] + "]";
+    if (!ParseAncestors(fields[4], unit.ancestorIds)) {
+        error = "bad ancestor ids [" + fields[4] + "]";
         return false;
     }
-    if (!Unescape(fields[5], unit.pageLink)) {
-        error = "bad page link [" + fields[5] + "]";
+    if (!UnescapeField(fields[5], unit.path) || unit.path.empty()) {
+        error = "bad path [" + fields[5] + "]";
+        return false;
+    }
+    if (!UnescapeField(fields[6], unit.pageLink)) {
+        error = "bad page link [" + fields[6] + "]";
         return false;
     }
     unit.snapshotId = static_cast<int>(snapshot);
@@ -164,8 +97,9 @@ bool ClosesLoop(const WalkUnit& parent, uint64_t childId) {
 std::string FormatUnit(const WalkUnit& unit) {
     try {
         return std::string(kTag) + ' ' + std::to_string(unit.snapshotId) + ' ' +
-               std::to_string(unit.id) + ' ' + JoinIds(unit.ancestorIds) + ' ' + Escape(unit.path) +
-               ' ' + Escape(unit.pageLink);
+               std::to_string(unit.id) + ' ' + std::to_string(unit.delivered) + ' ' +
+               JoinIds(unit.ancestorIds) + ' ' + EscapeField(unit.path) + ' ' +
+               EscapeField(unit.pageLink);
     } catch (...) {
         return std::string();
     }
@@ -173,10 +107,10 @@ std::string FormatUnit(const WalkUnit& unit) {
 
 bool ParseUnit(const std::string& line, WalkUnit& unit, std::string& error) {
     try {
-        const std::vector<std::string> fields = Split(line, ' ');
+        const std::vector<std::string> fields = SplitText(line, ' ');
         if (fields.size() != kFields || fields[0] != kTag) {
             error = "not a walk unit: expected \"" + std::string(kTag) +
-                    " SNAPSHOT ID ANCESTORS PATH PAGELINK\"";
+                    " SNAPSHOT ID DELIVERED ANCESTORS PATH PAGELINK\"";
             return false;
         }
         WalkUnit parsed;

@@ -21,12 +21,20 @@ struct WalkUnit {
     std::vector<uint64_t> ancestorIds;
     // 0: not known yet (a root given by its path only; the walker reads it before listing)
     uint64_t id = 0;
+    // The entries of this directory delivered before `pageLink`: when a resumed walk finds
+    // the link no longer accepted, it lists the directory afresh and skips that many.
+    uint64_t delivered = 0;
 
     bool operator==(const WalkUnit& other) const {
         return snapshotId == other.snapshotId && path == other.path && pageLink == other.pageLink &&
-               ancestorIds == other.ancestorIds && id == other.id;
+               ancestorIds == other.ancestorIds && id == other.id && delivered == other.delivered;
     }
 };
+
+// How far below the walk's start the unit's directory lies: 0 for a start.
+inline size_t UnitDepth(const WalkUnit& unit) {
+    return unit.ancestorIds.size();
+}
 
 // A walk's start: the directory `path` from its first page.
 CLUSTERWALK_API WalkUnit RootUnit(std::string path, int snapshotId);
@@ -38,8 +46,8 @@ CLUSTERWALK_API WalkUnit ChildUnit(const WalkUnit& parent, const Cluster::CDirec
 // directory already on the way down: the parent itself or one of its ancestors.
 CLUSTERWALK_API bool ClosesLoop(const WalkUnit& parent, uint64_t childId);
 
-// One line, no line break: "unit1 SNAPSHOT ID ANCESTORS PATH PAGELINK", with ANCESTORS ids
-// joined by "," and PATH and PAGELINK percent-escaped, so that any byte survives; "-" stands
+// One line, no line break: "unit1 SNAPSHOT ID DELIVERED ANCESTORS PATH PAGELINK", with ANCESTORS
+// ids joined by "," and PATH and PAGELINK percent-escaped, so that any byte survives; "-" stands
 // for an empty list or text. Empty only when memory ran out.
 CLUSTERWALK_API std::string FormatUnit(const WalkUnit& unit);
 

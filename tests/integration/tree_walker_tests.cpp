@@ -261,6 +261,7 @@ TEST(WalkUnit, TextFormRoundTripsAnyPathByte) {
     WalkUnit unit;
     unit.snapshotId = 12;
     unit.id = 99;
+    unit.delivered = 18446744073709551615ull;
     unit.ancestorIds = {1, 18446744073709551615ull, 0};
     unit.pageLink = "/v1/files/%2Fa/entries/?after=b%20c&limit=10";
     const std::vector<std::string> paths = {"/a b/",
@@ -289,20 +290,21 @@ TEST(WalkUnit, TextFormRoundTripsAnyPathByte) {
 TEST(WalkUnit, MalformedLinesAreRejectedAndLeaveTheUnitAlone) {
     const std::vector<std::string> lines = {
         "",
-        "unit1 0 5 - /a/",
-        "unit1 0 5 - /a/ - extra",
+        "unit1 0 5 0 - /a/",
+        "unit1 0 5 0 - /a/ - extra",
         "unit2 0 5 - /a/ -",
-        "unit1 -1 5 - /a/ -",
-        "unit1 2147483648 5 - /a/ -",
-        "unit1 0 0x5 - /a/ -",
-        "unit1 0 99999999999999999999 - /a/ -",
-        "unit1 0 5 1,,2 /a/ -",
-        "unit1 0 5 1, /a/ -",
-        "unit1 0 5 - - -",
-        "unit1 0 5 - /a%2/ -",
-        "unit1 0 5 - /a%zz/ -",
-        "unit1 0 5 - /a-b/ -",
-        "unit1 0 5 - /a/ -\n",
+        "unit1 -1 5 0 - /a/ -",
+        "unit1 2147483648 5 0 - /a/ -",
+        "unit1 0 0x5 0 - /a/ -",
+        "unit1 0 5 +3 - /a/ -",
+        "unit1 0 99999999999999999999 0 - /a/ -",
+        "unit1 0 5 0 1,,2 /a/ -",
+        "unit1 0 5 0 1, /a/ -",
+        "unit1 0 5 0 - - -",
+        "unit1 0 5 0 - /a%2/ -",
+        "unit1 0 5 0 - /a%zz/ -",
+        "unit1 0 5 0 - /a-b/ -",
+        "unit1 0 5 0 - /a/ -\n",
         "unit1  0 5 - /a/ -",
     };
     const WalkUnit before = RootUnit("/kept/", 3);

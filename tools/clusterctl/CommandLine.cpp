@@ -56,6 +56,7 @@ struct Arguments {
     std::string path;
     bool print0 = false;
     bool yes = false;
+    FindOptions find;
 };
 
 // What the command line says beyond the invocation itself, settled after parsing.
@@ -236,28 +237,96 @@ void AddSnapshotCommands(CLI::App& app, Invocation& invocation, Arguments& args)
     });
 }
 
+// The options every walk of a whole tree takes.
+void AddWalkOptions(CLI::App* command, WalkCommandOptions& walk) {
+    command
+        ->add_option("--parallel", walk.parallel,
+                     "Read this many directories at once, each over its own connection "
+                     "(default: 16)")
+        ->check(CLI::Range(1, 256));
+    CLI::Option* checkpoint =
+        command->add_option("--checkpoint", walk.checkpoint,
+                            "Save where the walk stands in this file every few seconds and "
+                            "when interrupted or terminated, so --resume can go on from there");
+    command
+        ->add_option("--checkpoint-every", walk.checkpointSeconds,
+                     "Seconds between checkpoints (default: 10)")
+        ->check(CLI::Range(0.05, 86400.0))
+        ->needs(checkpoint);
+    command
+        ->add_flag("--resume", walk.resume,
+                   "Go on with the walk saved in --checkpoint, if there is one; the output file "
+                   "goes back to where that checkpoint left it")
+        ->needs(checkpoint);
+    command->add_option("--output-file", walk.outputFile,
+                        "Write the results to this file, committed together with each "
+                        "checkpoint, so a resumed walk writes every entry exactly once");
+    command->add_option("--summary", walk.summaryFile,
+                        "Write the walk's account as JSON to this file: counts, and the "
+                        "directories that failed, vanished or looped");
+}
+
+// `--snapshot` of a listing: its name or id, resolved once the session is open.
+CZuError ResolveListSnapshot(CommandContext& context, const std::string& snapshot,
+                             ListOptions& list) {
+    if (snapshot.empty()) return CZuError::Success();
+    std::vector<uint64_t> ids;
+    CZuError error = ResolveSnapshots(context.session, {snapshot}, ids);
+    if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+    // The cluster's listing takes the snapshot as an int.
+    if (ids.front() > INT_MAX) throw UsageError("--snapshot: the id is too large");
+    list.snapshotId = static_cast<int>(ids.front());
+    return CZuError::Success();
+}
+
+void AddListSnapshot(CLI::App* command, Arguments& args) {
+    command
+        ->add_option("--snapshot", args.listSnapshot,
+                     "Read the tree as this snapshot holds it: its name or id")
+        ->check(CLI::Validator(CheckSnapshot, "SNAPSHOT"));
+}
+
+void AddFindCommand(CLI::App& app, Invocation& invocation, Arguments& args) {
+    CLI::App* find = AddCommand(app, "find", "Find entries in a whole tree, read in parallel");
+    find->add_option("path", args.find.list.path, "Absolute path of the directory to search")
+        ->required();
+    AddListSnapshot(find, args);
+    find->add_option("--maxdepth", args.find.maxDepth,
+                     "Descend at most this many levels (1: the directory's own entries)");
+    AddPrint0(find, args);
+    AddWalkOptions(find, args.find.list.walk);
+    find->callback([&invocation, &args] {
+        invocation.run = [args](CommandContext& context) {
+            FindOptions find = args.find;
+            CZuError error = ResolveListSnapshot(context, args.listSnapshot, find.list);
+            if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+            if (find.maxDepth != SIZE_MAX)
+                find.criteria += " --maxdepth " + std::to_string(find.maxDepth);
+            return FindEntries(context, find);
+        };
+    });
+}
+
 void AddFileCommands(CLI::App& app, Invocation& invocation, Arguments& args) {
     CLI::App* ls = AddCommand(app, "ls", "List a directory");
     ls->add_option("path", args.list.path, "Absolute path of the directory")->required();
-    ls->add_option("--snapshot", args.listSnapshot,
-                   "List the directory as this snapshot holds it: its name or id")
-        ->check(CLI::Validator(CheckSnapshot, "SNAPSHOT"));
+    AddListSnapshot(ls, args);
     ls->add_flag("-R,--recursive", args.list.recursive,
-                 "Also list every directory below; a directory loop is reported, "
-                 "not entered, and ends the run with status 1");
+                 "Also list every directory below, in parallel and in no set order; a "
+                 "directory loop is reported, not entered, and ends the run with status 1");
     ls->add_flag("-l,--long", args.list.longFormat, "Show type, mode, owner, size and time");
     AddPrint0(ls, args);
+    AddWalkOptions(ls, args.list.walk);
     ls->callback([&invocation, &args] {
+        const WalkCommandOptions& walk = args.list.walk;
+        if (!args.list.recursive && (walk.parallel != WalkCommandOptions().parallel ||
+                                     !walk.checkpoint.empty() || !walk.outputFile.empty() ||
+                                     !walk.summaryFile.empty()))
+            throw UsageError("ls: the walk options need -R");
         invocation.run = [args](CommandContext& context) {
             ListOptions list = args.list;
-            if (!args.listSnapshot.empty()) {
-                std::vector<uint64_t> ids;
-                CZuError error = ResolveSnapshots(context.session, {args.listSnapshot}, ids);
-                if (error.IsError()) return error.Push(FX_CODE_LOCATION);
-                // The cluster's listing takes the snapshot as an int.
-                if (ids.front() > INT_MAX) throw UsageError("--snapshot: the id is too large");
-                list.snapshotId = static_cast<int>(ids.front());
-            }
+            CZuError error = ResolveListSnapshot(context, args.listSnapshot, list);
+            if (error.IsError()) return error.Push(FX_CODE_LOCATION);
             return ListDirectory(context, list);
         };
     });
@@ -457,6 +526,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Invocation& invocatio
     });
     AddSnapshotCommands(app, invocation, args);
     AddFileCommands(app, invocation, args);
+    AddFindCommand(app, invocation, args);
     AddShareCommands(app, invocation, args, "smb", "SMB shares", ListSmbShares, ShowSmbShare);
     AddShareCommands(app, invocation, args, "nfs", "NFS exports", ListNfsExports, ShowNfsExport);
     AddHelpCommand(app, settings);

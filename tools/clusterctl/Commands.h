@@ -1,7 +1,9 @@
 // What each command does, once the session is open.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -18,11 +20,35 @@ struct CommandContext {
     std::ostream& out;
 };
 
+// How a walk of a whole tree runs (ls -R, find, du).
+struct WalkCommandOptions {
+    unsigned parallel = 16;
+    std::string checkpoint;  // empty: none
+    double checkpointSeconds = 10;
+    bool resume = false;
+    std::string summaryFile;  // empty: none
+    std::string outputFile;   // empty: stdout
+};
+
 struct ListOptions {
     std::string path;
     int snapshotId = 0;  // 0: the live file system
     bool recursive = false;
     bool longFormat = false;
+    WalkCommandOptions walk;  // with `recursive`
+};
+
+struct FindOptions {
+    ListOptions list;
+    size_t maxDepth = SIZE_MAX;
+    // Whether an entry is written; empty: every one.
+    std::function<bool(const Cluster::CDirectoryEntry&)> keep;
+    std::string criteria;  // the options that chose `keep`, as a checkpoint tells walks apart
+};
+
+struct DiskUsageOptions {
+    ListOptions list;
+    size_t depth = SIZE_MAX;  // rows for directories at most this deep; -s: 0
 };
 
 CZuError Login(CommandContext& context);
@@ -35,6 +61,9 @@ CZuError DeleteSnapshot(CommandContext& context, uint64_t snapshotId);
 CZuError DiffSnapshots(CommandContext& context, uint64_t olderId, uint64_t newerId);
 
 CZuError ListDirectory(CommandContext& context, const ListOptions& options);
+CZuError ListTree(CommandContext& context, const ListOptions& options);
+CZuError FindEntries(CommandContext& context, const FindOptions& options);
+CZuError DiskUsage(CommandContext& context, const DiskUsageOptions& options);
 CZuError StatPath(CommandContext& context, const std::string& path);
 
 CZuError ListSmbShares(CommandContext& context);

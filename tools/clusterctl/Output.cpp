@@ -336,6 +336,13 @@ void Listing::Finish() {
     FlushOutput(m_out);
 }
 
+void Listing::Resume(bool rowsWritten) {
+    if (!rowsWritten) return;
+    m_headings = false;
+    // A table sets its widths from its first page in this run, its heading already written.
+    if (m_format != Format::Table) m_started = true;
+}
+
 void Listing::Write(const std::string& text) {
     WriteChecked(m_out, text);
 }

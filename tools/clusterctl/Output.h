@@ -104,6 +104,9 @@ class Listing {
     // Writes what is left and the end of the listing ("]" for JSON). Call it only when the
     // listing is complete.
     void Finish();
+    // Goes on with a listing an earlier run began in the same output: no second heading, and
+    // JSON rows joined to those before. `rowsWritten` false: as if new.
+    void Resume(bool rowsWritten);
 
   private:
     void Write(const std::string& text);

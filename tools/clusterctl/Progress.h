@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "ClusterWalk/Pager.h"
+#include "ClusterWalk/TreeWalker.h"
 
 namespace clusterctl {
 
@@ -22,12 +24,18 @@ class ProgressLine {
     // Redraws the line from the count and the requests sent again so far, at most a few times
     // a second.
     void Update(const clusterwalk::PageCount& count, uint64_t retries);
+    // The same for a walk over many connections, from its first second on.
+    void UpdateWalk(const clusterwalk::WalkProgress& walk);
     // Call before writing a page of output.
     void BeforeOutput();
     void Clear();
 
   private:
     using Clock = std::chrono::steady_clock;
+
+    bool Due(Clock::time_point now) const;
+    double Rate(uint64_t entries, Clock::time_point now) const;
+    void Show(Clock::time_point now, const std::string& line);
 
     std::FILE* m_terminal;
     bool m_enabled;

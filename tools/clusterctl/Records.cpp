@@ -93,6 +93,16 @@ Fields EntryFields(const Cluster::CDirectoryEntry& entry, const EntryStyle& styl
             TextField("path", entry.path)};
 }
 
+bool PathsOnly(const OutputOptions& output, bool longFormat) {
+    return output.format == Format::Table && !longFormat && output.fields.empty();
+}
+
+Fields EntryRow(const Cluster::CDirectoryEntry& entry, const OutputOptions& output,
+                bool longFormat) {
+    if (PathsOnly(output, longFormat)) return {TextField("path", entry.path)};
+    return EntryFields(entry, {ModeReading::Value, output.humanSizes});
+}
+
 Fields SmbShareFields(const Cluster::CSMBShareEntry& share) {
     return {NumberField("id", share.id),
             TextField("share_name", share.shareName),

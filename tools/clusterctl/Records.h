@@ -34,6 +34,10 @@ Fields ChangeFields(const Cluster::CSnapshotDiffInfo& change);
 // or "file" as the library's record tells them apart.
 Fields EntryFields(const Cluster::CDirectoryEntry& entry, const EntryStyle& style,
                    const std::string& type = std::string());
+// Plain `ls`, `ls -R` and `find` as a table show paths alone; every other form the fields.
+bool PathsOnly(const OutputOptions& output, bool longFormat);
+Fields EntryRow(const Cluster::CDirectoryEntry& entry, const OutputOptions& output,
+                bool longFormat);
 Fields SmbShareFields(const Cluster::CSMBShareEntry& share);
 Fields NfsExportFields(const Cluster::CNFSExportEntry& nfsExport);
 

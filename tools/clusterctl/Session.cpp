@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include <string.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -55,7 +56,10 @@ void WarnIfPlainHttp(const std::string& url) {
 }  // namespace
 
 Session::Session() = default;
-Session::~Session() = default;
+
+Session::~Session() {
+    if (!m_password.empty()) explicit_bzero(&m_password[0], m_password.size());
+}
 
 std::string SimulatedStateFolder() {
     const std::string chosen = Environment("CLUSTER_SIM_STATE");
@@ -76,10 +80,10 @@ CZuError Session::Open(const ConnectionOptions& options) {
         caFile = m_simulator->CaFile();
     }
     ConfigureTransport(options, caFile);
-    const std::string password = Password(options);
+    m_password = Password(options);
     WarnIfPlainHttp(m_url);
-    m_resilient.reset(new clusterwalk::CResilientSession(
-        std::make_shared<clusterwalk::CJob>(options.job), m_url, m_user, password));
+    m_job = std::make_shared<clusterwalk::CJob>(options.job);
+    m_resilient.reset(new clusterwalk::CResilientSession(m_job, m_url, m_user, m_password));
     CZuError error = m_resilient->Connect();
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
     return CZuError::Success();
@@ -87,6 +91,11 @@ CZuError Session::Open(const ConnectionOptions& options) {
 
 CZuError Session::Run(clusterwalk::RequestKind kind, const std::function<CZuError()>& attempt) {
     return m_resilient->Run(kind, attempt);
+}
+
+std::unique_ptr<clusterwalk::CTreeWalker> Session::NewWalker(unsigned connections) const {
+    return std::make_unique<clusterwalk::CTreeWalker>(m_job, m_url, m_user, m_password,
+                                                      connections);
 }
 
 Cluster::CRequestOutcome Session::LastOutcome() const {

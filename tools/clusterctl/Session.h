@@ -15,6 +15,7 @@
 #include "Cluster/ClusterSnapshotQueries.h"
 #include "ClusterWalk/Job.h"
 #include "ClusterWalk/ResilientSession.h"
+#include "ClusterWalk/TreeWalker.h"
 
 namespace clustersim {
 class Simulator;
@@ -73,14 +74,21 @@ class Session {
     }
     const boost::shared_ptr<Cluster::CParser>& Parser() const { return m_resilient->Parser(); }
 
+    // A walker whose `connections` sessions log in as this one did and share its job: one
+    // rate limit, one retry budget, one cancellation.
+    std::unique_ptr<clusterwalk::CTreeWalker> NewWalker(unsigned connections) const;
+    clusterwalk::CJob& Job() const { return *m_job; }
+
   private:
     void StartSimulatedCluster();
     std::string Password(const ConnectionOptions& options) const;
 
     std::unique_ptr<clustersim::Simulator> m_simulator;
+    std::shared_ptr<clusterwalk::CJob> m_job;
     std::unique_ptr<clusterwalk::CResilientSession> m_resilient;
     std::string m_url;
     std::string m_user;
+    std::string m_password;  // kept for the walker's logins; wiped when the session ends
 };
 
 }  // namespace clusterctl

@@ -13,6 +13,8 @@ namespace {
 struct termios g_terminalSettings;
 std::atomic<bool> g_restoreTerminal{false};
 std::atomic<bool> g_progressShown{false};
+std::atomic<bool> g_walkStoppable{false};
+std::atomic<int> g_notedSignal{0};
 
 void Write(const char* text, size_t length) {
     while (length > 0) {
@@ -29,6 +31,8 @@ void Write(const char (&text)[N]) {
 }
 
 void EndOnSignal(int signalNumber) {
+    int none = 0;
+    if (g_walkStoppable && g_notedSignal.compare_exchange_strong(none, signalNumber)) return;
     if (g_restoreTerminal) {
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_terminalSettings);
         Write("\n");  // the user's line had no echoed end
@@ -65,6 +69,14 @@ void ForgetTerminalSettings() {
 
 void SetProgressLineShown(bool shown) {
     g_progressShown = shown;
+}
+
+void SetWalkStoppable(bool stoppable) {
+    g_walkStoppable = stoppable;
+}
+
+int NotedSignal() {
+    return g_notedSignal;
 }
 
 }  // namespace clusterctl
