@@ -2,11 +2,13 @@
 // their width across pages, and --fields in each format.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Output.h"
+#include "Records.h"
 #include "UsageError.h"
 
 namespace {
@@ -89,3 +91,24 @@ TEST(ClusterctlOutputFormat, FieldsChooseAndOrderWhatEveryFormatShows) {
 }
 
 }  // namespace
+
+// Times are written by hand for speed; the C library's reading is the reference, from the
+// year 1000 on, where its years have four digits as RFC 3339's must.
+TEST(ClusterctlOutputFormat, IsoTimeWritesWhatGmtimeAndStrftimeWrite) {
+    constexpr time_t kYear1000 = -30610224000;
+    std::vector<time_t> times = {
+        0,          -1,     59,         86399,     86400,         951782400,    951868799,
+        4102444799, -86401, 1709251199, kYear1000, kYear1000 - 1, 253402300799, 253402300800};
+    for (time_t time = kYear1000; time < 253402300799; time += 7777777 + time % 86399)
+        times.push_back(time);
+    for (const time_t time : times) {
+        struct tm utc {};
+        char expected[48] = "";
+        ASSERT_NE(gmtime_r(&time, &utc), nullptr) << time;
+        std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%SZ", &utc);
+        if (utc.tm_year + 1900 < 1000) continue;
+        EXPECT_EQ(clusterctl::IsoTime(time), expected) << time;
+    }
+    EXPECT_EQ(clusterctl::IsoTime(-62135596800), "0001-01-01T00:00:00Z");
+    EXPECT_EQ(clusterctl::IsoTime(-62135596801), "0000-12-31T23:59:59Z");
+}

@@ -34,7 +34,8 @@ Fields ChangeFields(const Cluster::CSnapshotDiffInfo& change);
 // or "file" as the library's record tells them apart.
 Fields EntryFields(const Cluster::CDirectoryEntry& entry, const EntryStyle& style,
                    const std::string& type = std::string());
-// Plain `ls`, `ls -R` and `find` as a table show paths alone; every other form the fields.
+// Plain `ls`, `ls -R` and `find` as a table, and -0, show paths alone; every other form the
+// fields.
 bool PathsOnly(const OutputOptions& output, bool longFormat);
 Fields EntryRow(const Cluster::CDirectoryEntry& entry, const OutputOptions& output,
                 bool longFormat);
