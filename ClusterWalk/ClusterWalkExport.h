@@ -3,3 +3,6 @@
 #pragma once
 
 #define CLUSTERWALK_API __attribute__((visibility("default")))
+// A member of a class exported whole (for its type information) that is not part of the
+// boundary.
+#define CLUSTERWALK_INTERNAL __attribute__((visibility("hidden")))

@@ -30,31 +30,32 @@ class CLUSTERWALK_API CUnitQueue {
 
 // Last in, first out in memory, so the walk goes deep first and the queue holds about one
 // level's siblings per level; beyond `memoryUnits` the oldest half goes to the file, which is
-// read back, oldest first, once memory runs empty.
-class CSpillingUnitQueue : public CUnitQueue {
+// read back, oldest first, once memory runs empty. Exported whole, so its type information
+// reaches programs that check dynamic types (UBSan's vptr check).
+class CLUSTERWALK_API CSpillingUnitQueue : public CUnitQueue {
   public:
     static constexpr size_t kDefaultMemoryUnits = 50000;
 
     // `directory` empty: $TMPDIR, else /tmp.
-    CLUSTERWALK_API explicit CSpillingUnitQueue(size_t memoryUnits = kDefaultMemoryUnits,
-                                                std::string directory = std::string());
-    CLUSTERWALK_API ~CSpillingUnitQueue() override;
+    explicit CSpillingUnitQueue(size_t memoryUnits = kDefaultMemoryUnits,
+                                std::string directory = std::string());
+    ~CSpillingUnitQueue() override;
     CSpillingUnitQueue(const CSpillingUnitQueue&) = delete;
     CSpillingUnitQueue& operator=(const CSpillingUnitQueue&) = delete;
 
-    CLUSTERWALK_API void Push(WalkUnit unit) override;
-    CLUSTERWALK_API bool Pop(WalkUnit& unit) override;
-    CLUSTERWALK_API bool Empty() const override;
+    void Push(WalkUnit unit) override;
+    bool Pop(WalkUnit& unit) override;
+    bool Empty() const override;
     size_t Size() const override { return m_units.size() + m_spilled; }
-    CLUSTERWALK_API void ForEach(const std::function<void(const WalkUnit&)>& visit) const override;
+    void ForEach(const std::function<void(const WalkUnit&)>& visit) const override;
 
     // How many units wait in the file: for tests and progress.
     size_t Spilled() const { return m_spilled; }
 
   private:
-    void Spill();
-    void ReadBack();
-    void OpenFile();
+    CLUSTERWALK_INTERNAL void Spill();
+    CLUSTERWALK_INTERNAL void ReadBack();
+    CLUSTERWALK_INTERNAL void OpenFile();
 
     const size_t m_memoryUnits;
     const std::string m_directory;
