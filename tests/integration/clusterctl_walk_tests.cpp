@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "ClusterctlFixture.h"
+#include "Url.h"
 #include "WalkLayerSupport.h"
 
 namespace {
@@ -47,23 +48,6 @@ EntryCounts CountsOf(const std::string& jsonl) {
     for (const rapidjson::Document& row : JsonLines(jsonl))
         ++counts[{ctltest::Text(row, "path"), ctltest::Number(row, "id")}];
     return counts;
-}
-
-// The REST path segment of a directory, as the library encodes it.
-std::string Encoded(const std::string& path) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
-            encoded += c;
-        } else {
-            encoded += '%';
-            encoded += kHex[byte >> 4];
-            encoded += kHex[byte & 0xf];
-        }
-    }
-    return encoded;
 }
 
 // A generated tree of kEntries entries, 25 to a page, each listing page held back a little so
@@ -279,7 +263,7 @@ TEST_F(WalkCommandTest, FailedDirectoriesExitSevenAndTheResumeRetriesJustThose) 
     ASSERT_EQ(directories.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         clustersim::Fault fault;
-        fault.pathPrefix = "/v1/files/" + Encoded(directories[i]) + "/entries/";
+        fault.pathPrefix = "/v1/files/" + clustersim::PercentEncode(directories[i]) + "/entries/";
         fault.status = i < 2 ? 500 : 404;
         fault.body = R"({"error_class":"fault","description":"injected"})";
         s_sim->AddFault(fault);
@@ -302,8 +286,9 @@ TEST_F(WalkCommandTest, FailedDirectoriesExitSevenAndTheResumeRetriesJustThose) 
     EXPECT_EQ(resumed.status, 0) << resumed.err;
     for (const clustersim::JournalEntry& entry : s_sim->Journal()) {
         if (entry.target.find("/entries/") == std::string::npos) continue;
-        const bool below = entry.target.find(Encoded(directories[0])) != std::string::npos ||
-                           entry.target.find(Encoded(directories[1])) != std::string::npos;
+        const bool below =
+            entry.target.find(clustersim::PercentEncode(directories[0])) != std::string::npos ||
+            entry.target.find(clustersim::PercentEncode(directories[1])) != std::string::npos;
         EXPECT_TRUE(below) << entry.target;
     }
     const EntryCounts counts = CountsOf(ReadFile(m_output));
@@ -321,7 +306,7 @@ TEST_F(WalkCommandTest, VanishedDirectoryAloneLeavesTheRunSuccessful) {
     for (const auto& [key, times] : s_reference)
         if (key.first.back() == '/') victim = key.first;
     clustersim::Fault gone;
-    gone.pathPrefix = "/v1/files/" + Encoded(victim) + "/entries/";
+    gone.pathPrefix = "/v1/files/" + clustersim::PercentEncode(victim) + "/entries/";
     gone.status = 404;
     gone.body = R"({"error_class":"fs_no_such_entry_error","description":"gone"})";
     s_sim->AddFault(gone);

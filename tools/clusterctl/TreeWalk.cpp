@@ -21,6 +21,7 @@
 #include "Signals.h"
 #include "UsageError.h"
 #include "WalkReport.h"
+#include "WholeNumber.h"
 
 namespace clusterctl {
 namespace {
@@ -51,11 +52,9 @@ bool ParseNote(const std::string& text, Note& note) {
     const size_t bytesEnd = text.find('\n', identityEnd + 1);
     if (bytesEnd == std::string::npos || text.compare(0, tagEnd, kNoteTag) != 0) return false;
     note.identity = text.substr(tagEnd + 1, identityEnd - tagEnd - 1);
-    const std::string bytes = text.substr(identityEnd + 1, bytesEnd - identityEnd - 1);
-    if (bytes.empty() || bytes.find_first_not_of("0123456789") != std::string::npos ||
-        bytes.size() > 19)
+    if (!ReadWholeNumber(text.substr(identityEnd + 1, bytesEnd - identityEnd - 1),
+                         note.outputBytes))
         return false;
-    note.outputBytes = std::stoull(bytes);
     note.state = text.substr(bytesEnd + 1);
     return true;
 }

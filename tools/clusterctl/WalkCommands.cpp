@@ -10,6 +10,7 @@
 #include "Records.h"
 #include "TreeWalk.h"
 #include "UsageError.h"
+#include "WholeNumber.h"
 
 namespace clusterctl {
 namespace {
@@ -37,11 +38,9 @@ class EntryRows : public WalkConsumer {
     std::string SaveState() override { return "rows " + std::to_string(m_rows); }
     void RestoreState(const std::string& state) override {
         const std::string tag = "rows ";
-        const std::string digits = state.substr(std::min(state.size(), tag.size()));
-        if (state.compare(0, tag.size(), tag) != 0 || digits.empty() || digits.size() > 19 ||
-            digits.find_first_not_of("0123456789") != std::string::npos)
+        if (state.compare(0, tag.size(), tag) != 0 ||
+            !ReadWholeNumber(state.substr(tag.size()), m_rows))
             throw UsageError("the checkpoint was not saved by a listing walk");
-        m_rows = std::stoull(digits);
         m_listing.Resume(m_rows > 0);
     }
     void Finish(bool complete) override {
