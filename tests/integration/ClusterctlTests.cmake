@@ -29,3 +29,12 @@ cluster_add_gtest(clusterctl_walk_tests
     LIBS clustersim clusterwalk child_process RapidJSON::RapidJSON
     TOOLS clusterctl
     PROPERTIES TIMEOUT 120)
+
+# `changes` over snapshots of a small tree: the forms, the path lists read back by rsync, and a
+# run killed and resumed.
+cluster_add_gtest(clusterctl_changes_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/clusterctl_changes_tests.cpp
+    INCLUDES ${CMAKE_CURRENT_LIST_DIR}
+    LIBS clustersim child_process RapidJSON::RapidJSON
+    TOOLS clusterctl
+    PROPERTIES TIMEOUT 120)
