@@ -13,11 +13,13 @@ cluster_add_gtest(clusterctl_output_unit_tests
     SOURCES ${PROJECT_SOURCE_DIR}/tests/unit/test_clusterctl_output.cpp
     LIBS clusterctl_output RapidJSON::RapidJSON)
 
-# What `find` keeps of a walk and what `du` tallies and prints, on entries made up in the test.
+# What `find` keeps of a walk, what `du` tallies and prints and what `changes` makes of the
+# feed's records, on entries made up in the test.
 cluster_add_gtest(clusterctl_tree_report_tests
     SOURCES
         ${PROJECT_SOURCE_DIR}/tests/unit/test_find_filter.cpp
         ${PROJECT_SOURCE_DIR}/tests/unit/test_du_report.cpp
+        ${PROJECT_SOURCE_DIR}/tests/unit/test_change_rows.cpp
     INCLUDES ${PROJECT_SOURCE_DIR}/tests/support
     LIBS clusterctl_tree_reports)
 

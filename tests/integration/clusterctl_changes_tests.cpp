@@ -23,7 +23,7 @@ using pathlists::ReadWholeFile;
 using pathlists::SplitLines;
 using pathlists::SplitNul;
 
-constexpr unsigned kManyFiles = 240;
+constexpr uint64_t kSyntheticChanges = 400;
 
 uint64_t FileSize(const std::string& path) {
     struct stat status;
@@ -39,33 +39,34 @@ std::map<std::string, std::string> OpsByPath(const std::string& jsonl) {
 }
 
 // /src between "src-1" and "src-2": mod.txt grows, new.txt and newdir/inner.txt appear,
-// gone.txt and oldsub/ go. /nl gains a name holding a line end; /many gains kManyFiles files.
+// gone.txt and oldsub/ go. /nl gains a name holding a line end. The generated tree /synthetic
+// has kSyntheticChanges between "synthetic-base" and "synthetic-target".
 class ChangesCommandTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         clustersim::Options options;
         options.seedDemo = false;
         options.defaultPageSize = ctltest::kPageSize;
+        options.synthetic.files = 3000;
+        options.synthetic.dirs = 100;
+        options.synthetic.depth = 3;
+        options.synthetic.seed = 7;
+        options.synthetic.changes = kSyntheticChanges;
         s_sim = std::make_unique<clustersim::Simulator>(options);
         ASSERT_TRUE(s_sim->Start(&s_error)) << s_error;
         for (const char* file : {"keep.txt", "mod.txt", "gone.txt", "sub/deep.txt", "oldsub/x"})
             s_sim->WriteFile(std::string("/src/") + file, 100);
         s_sim->WriteFile("/nl/plain.txt", 1);
-        for (int d = 0; d < 8; ++d) s_sim->MakeDirectory("/many/d" + std::to_string(d));
         s_sim->TakeSnapshot("src-1", "/src");
         s_sim->TakeSnapshot("nl-1", "/nl");
-        s_sim->TakeSnapshot("many-1", "/many");
         s_sim->WriteFile("/src/mod.txt", 300);
         s_sim->WriteFile("/src/new.txt", 42);
         s_sim->WriteFile("/src/newdir/inner.txt", 7);
         s_sim->Remove("/src/gone.txt");
         s_sim->Remove("/src/oldsub");
         s_sim->WriteFile("/nl/line\nbreak.txt", 3);
-        for (unsigned i = 0; i < kManyFiles; ++i)
-            s_sim->WriteFile("/many/d" + std::to_string(i % 8) + "/f" + std::to_string(i), i);
         s_sim->TakeSnapshot("src-2", "/src");
         s_sim->TakeSnapshot("nl-2", "/nl");
-        s_sim->TakeSnapshot("many-2", "/many");
     }
     static void TearDownTestSuite() { s_sim.reset(); }
     void SetUp() override { ASSERT_TRUE(!m_scratch.Path().empty()); }
@@ -168,6 +169,20 @@ TEST_F(ChangesCommandTest, JsonCsvAndTableHoldTheSameChanges) {
         EXPECT_EQ(rows[i].find('/'), pathColumn) << "columns out of line:\n" << table.out;
 }
 
+// By change index mod 10 the generated changes are: 0, 1 file creates; 2 directory creates;
+// 3, 4 deletes; 5, 6, 7 content modifies; 8, 9 metadata-only modifies.
+TEST_F(ChangesCommandTest, ModifiesAreToldApartAsContentOrMetadata) {
+    const Outcome run = Ctl({"changes", "synthetic-base", "synthetic-target", "-o", "jsonl"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::map<std::string, uint64_t> kinds;
+    for (const rapidjson::Document& row : JsonLines(run.out)) ++kinds[ctltest::Text(row, "kind")];
+    const uint64_t tenth = kSyntheticChanges / 10;
+    EXPECT_EQ(kinds, (std::map<std::string, uint64_t>{{"create", 3 * tenth},
+                                                      {"delete", 2 * tenth},
+                                                      {"content", 3 * tenth},
+                                                      {"metadata", 2 * tenth}}));
+}
+
 // --- Path lists ---
 
 // What rsync reads with --from0 --files-from is the proof of the format: every listed path is
@@ -242,19 +257,26 @@ TEST_F(ChangesCommandTest, DeletedToSplitsTheChangesWithoutLosingAny) {
 // --- Cut short and resumed ---
 
 TEST_F(ChangesCommandTest, KilledTwiceAndResumedWritesEachChangeOnce) {
-    const Outcome whole = Ctl({"changes", "many-1", "many-2", "-o", "jsonl"});
+    const Outcome whole = Ctl({"changes", "synthetic-base", "synthetic-target", "-o", "jsonl"});
     ASSERT_EQ(whole.status, 0) << whole.err;
     const auto expected = OpsByPath(whole.out);
-    ASSERT_GT(expected.size(), kManyFiles);
+    ASSERT_EQ(expected.size(), kSyntheticChanges);
     const std::string output = Scratch("changes.jsonl");
     const std::string checkpoint = Scratch("changes.checkpoint");
-    const Strings resumable{"changes",  "many-1",
-                            "many-2",   "-o",
-                            "jsonl",    "--parallel",
-                            "3",        "--checkpoint",
-                            checkpoint, "--checkpoint-every",
-                            "0.05",     "--output-file",
-                            output,     "--resume"};
+    const Strings resumable{"changes",
+                            "synthetic-base",
+                            "synthetic-target",
+                            "-o",
+                            "jsonl",
+                            "--parallel",
+                            "3",
+                            "--checkpoint",
+                            checkpoint,
+                            "--checkpoint-every",
+                            "0.05",
+                            "--output-file",
+                            output,
+                            "--resume"};
     clustersim::Fault slow;
     slow.kind = clustersim::Fault::Kind::Delay;
     slow.pathPrefix = "/v";
