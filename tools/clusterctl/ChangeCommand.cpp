@@ -14,7 +14,6 @@
 #include "ResumableRun.h"
 #include "Signals.h"
 #include "SnapshotArgument.h"
-#include "TerminalText.h"
 #include "UsageError.h"
 #include "WholeNumber.h"
 
@@ -121,13 +120,12 @@ class ChangeWriter : public ResumableState {
     std::string Shown(const std::string& path) const {
         std::string shown = path;
         if (!m_source.empty() && !RelativeTo(m_source, path, shown)) {
-            throw Failure(kExitFailure, "change " + EscapeForTerminal(path) +
-                                            " does not lie under the source directory " +
-                                            EscapeForTerminal(m_source));
+            throw Failure(kExitFailure, "change " + path +
+                                            " does not lie under the source directory " + m_source);
         }
         if (m_pathLines && !FitsOnLine(shown)) {
             throw Failure(kExitFailure,
-                          "path " + EscapeForTerminal(path) +
+                          "path " + path +
                               " holds a line end or control byte, which a list of lines cannot "
                               "carry: use -0 for NUL-terminated paths");
         }
@@ -199,7 +197,7 @@ CZuError FindSourceDirectory(CommandContext& context, uint64_t older, uint64_t n
             return CZuError::Success();
         }
     }
-    throw Failure(kExitNotFound, "--relative: no live directory above " + EscapeForTerminal(first) +
+    throw Failure(kExitNotFound, "--relative: no live directory above " + first +
                                      " has the file id " + std::to_string(sourceId) +
                                      " of the snapshot's source: it may have been moved or "
                                      "deleted since");
