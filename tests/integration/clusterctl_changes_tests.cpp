@@ -302,4 +302,37 @@ TEST_F(ChangesCommandTest, KilledTwiceAndResumedWritesEachChangeOnce) {
     EXPECT_EQ(FileSize(checkpoint), 0u) << "a finished run leaves no checkpoint behind";
 }
 
+TEST_F(ChangesCommandTest, ListingThatFailsForGoodExitsSevenAndTheResumeFinishes) {
+    const Outcome whole = Ctl({"changes", "synthetic-base", "synthetic-target", "-o", "jsonl"});
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    const std::string output = Scratch("changes.jsonl");
+    const std::string checkpoint = Scratch("changes.checkpoint");
+    const std::string summary = Scratch("summary.json");
+    const Strings resumable{"changes",   "synthetic-base", "synthetic-target",
+                            "-o",        "jsonl",          "--checkpoint",
+                            checkpoint,  "--output-file",  output,
+                            "--summary", summary,          "--resume"};
+    clustersim::Fault broken;
+    broken.pathPrefix = "/v1/files/";
+    broken.status = 500;  // not one a request is sent again for
+    broken.remaining = 1;
+    s_sim->AddFault(broken);
+    const Outcome failed = Ctl(resumable);
+    EXPECT_EQ(failed.status, 7) << failed.err;
+    EXPECT_NE(failed.err.find("--resume --checkpoint " + checkpoint), std::string::npos)
+        << failed.err;
+    rapidjson::Document account;
+    account.Parse(ReadWholeFile(summary).c_str());
+    ASSERT_TRUE(account.IsObject()) << ReadWholeFile(summary);
+    EXPECT_FALSE(account["complete"].GetBool());
+    EXPECT_FALSE(ctltest::Text(account, "error").empty());
+
+    const Outcome resumed = Ctl(resumable);
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_EQ(JsonLines(ReadWholeFile(output)).size(), kSyntheticChanges);
+    EXPECT_EQ(OpsByPath(ReadWholeFile(output)), OpsByPath(whole.out));
+    account.Parse(ReadWholeFile(summary).c_str());
+    EXPECT_EQ(ctltest::Number(account, "changes"), kSyntheticChanges) << "both runs counted";
+}
+
 }  // namespace

@@ -179,7 +179,8 @@ CZuError FindSourceDirectory(CommandContext& context, uint64_t older, uint64_t n
                              std::string& directory) {
     std::string first;
     CZuError error = FirstChange(context, older, newer, first);
-    if (error.IsError() || first.empty()) return error;
+    if (error.IsError()) return error.Push(FX_CODE_LOCATION);
+    if (first.empty()) return CZuError::Success();
     uint64_t sourceId = 0;
     error = SourceFileId(context, newer, sourceId);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);
