@@ -79,8 +79,9 @@ class ChangesCommandTest : public ::testing::Test {
     }
     std::string Scratch(const std::string& name) const { return m_scratch.Path() + "/" + name; }
 
-    // Runs clusterctl and kills it once `file` holds `bytes`.
-    Outcome KillAt(const Strings& args, const std::string& file, uint64_t bytes) const {
+    // Runs clusterctl and sends it `signal` once `file` holds `bytes`.
+    Outcome SignalAt(const Strings& args, const std::string& file, uint64_t bytes,
+                     int signal) const {
         std::atomic<bool> done{false};
         std::thread watcher;
         child::Options options;
@@ -89,7 +90,7 @@ class ChangesCommandTest : public ::testing::Test {
             watcher = std::thread([&, pid] {
                 while (!done && FileSize(file) < bytes)
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                if (!done) ::kill(pid, SIGKILL);
+                if (!done) ::kill(pid, signal);
             });
         };
         Outcome run = Ctl(args, options);
@@ -259,7 +260,7 @@ TEST_F(ChangesCommandTest, DeletedToSplitsTheChangesWithoutLosingAny) {
 
 // --- Cut short and resumed ---
 
-TEST_F(ChangesCommandTest, KilledTwiceAndResumedWritesEachChangeOnce) {
+TEST_F(ChangesCommandTest, KilledThenTerminatedAndResumedWritesEachChangeOnce) {
     const Outcome whole = Ctl({"changes", "synthetic-base", "synthetic-target", "-o", "jsonl"});
     ASSERT_EQ(whole.status, 0) << whole.err;
     const auto expected = OpsByPath(whole.out);
@@ -285,10 +286,12 @@ TEST_F(ChangesCommandTest, KilledTwiceAndResumedWritesEachChangeOnce) {
     slow.pathPrefix = "/v";
     slow.delayMs = 15;
     s_sim->AddFault(slow);
-    for (const double share : {0.2, 0.6}) {
-        const Outcome killed = KillAt(resumable, output, whole.out.size() * share);
-        ASSERT_EQ(killed.signal, SIGKILL) << "ended before " << share << ": " << killed.err;
-    }
+    const Outcome killed = SignalAt(resumable, output, whole.out.size() / 5, SIGKILL);
+    ASSERT_EQ(killed.signal, SIGKILL) << "ended before a fifth: " << killed.err;
+    const Outcome terminated = SignalAt(resumable, output, whole.out.size() * 3 / 5, SIGTERM);
+    ASSERT_EQ(terminated.status, 143) << "ended before three fifths: " << terminated.err;
+    EXPECT_NE(terminated.err.find("terminated; go on with --resume"), std::string::npos)
+        << terminated.err;
     const Outcome other =
         Ctl({"changes", "src-1", "src-2", "-o", "jsonl", "--checkpoint", checkpoint, "--resume"});
     EXPECT_EQ(other.status, 2) << "another snapshot pair must not take the checkpoint: "
@@ -333,6 +336,24 @@ TEST_F(ChangesCommandTest, ListingThatFailsForGoodExitsSevenAndTheResumeFinishes
     EXPECT_EQ(OpsByPath(ReadWholeFile(output)), OpsByPath(whole.out));
     account.Parse(ReadWholeFile(summary).c_str());
     EXPECT_EQ(ctltest::Number(account, "changes"), kSyntheticChanges) << "both runs counted";
+}
+
+TEST_F(ChangesCommandTest, ProgressOnATerminalCountsChanges) {
+    clustersim::Fault slow;
+    slow.kind = clustersim::Fault::Kind::Delay;
+    slow.pathPrefix = "/v";
+    slow.delayMs = 10;
+    s_sim->AddFault(slow);
+    const Outcome run = ctltest::RunOnTerminal(
+        {"--url", s_sim->BaseUrl(), "--cacert", s_sim->CaFile(), "changes", "synthetic-base",
+         "synthetic-target", "--paths-only", "--parallel", "2"},
+        {"CLUSTER_PASSWORD=admin"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("changes/s"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("difference pages"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(std::to_string(kSyntheticChanges) + " changes ("), std::string::npos)
+        << "the closing account on a terminal:\n"
+        << run.out;
 }
 
 }  // namespace
