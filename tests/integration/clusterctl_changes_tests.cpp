@@ -57,6 +57,11 @@ class ChangesCommandTest : public ::testing::Test {
         for (const char* file : {"keep.txt", "mod.txt", "gone.txt", "sub/deep.txt", "oldsub/x"})
             s_sim->WriteFile(std::string("/src/") + file, 100);
         s_sim->WriteFile("/nl/plain.txt", 1);
+        s_sim->WriteFile("/moved/a", 1);
+        s_sim->TakeSnapshot("moved-1", "/moved");
+        s_sim->WriteFile("/moved/b", 1);
+        s_sim->TakeSnapshot("moved-2", "/moved");
+        s_sim->Remove("/moved");
         s_sim->TakeSnapshot("src-1", "/src");
         s_sim->TakeSnapshot("nl-1", "/nl");
         s_sim->WriteFile("/src/mod.txt", 300);
@@ -256,6 +261,17 @@ TEST_F(ChangesCommandTest, DeletedToSplitsTheChangesWithoutLosingAny) {
     for (const auto& [path, op] : OpsByPath(records.out)) EXPECT_NE(op, "delete") << path;
     for (const auto& [path, op] : OpsByPath(ReadWholeFile(deleted)))
         EXPECT_EQ(op, "delete") << path;
+}
+
+TEST_F(ChangesCommandTest, RelativePathsNeedTheSourceWhereItWas) {
+    const Outcome run = Ctl({"changes", "moved-1", "moved-2", "--paths-only", "--relative"});
+    EXPECT_EQ(run.status, 5) << run.err;
+    EXPECT_EQ(SplitLines(run.err).size(), 1u) << run.err;
+    EXPECT_NE(run.err.find("moved or deleted"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    const Outcome absolute = Ctl({"changes", "moved-1", "moved-2", "--paths-only"});
+    EXPECT_EQ(absolute.status, 0) << absolute.err;
+    EXPECT_EQ(absolute.out, "/moved/b\n");
 }
 
 // --- Cut short and resumed ---
