@@ -169,7 +169,7 @@ class CChangeFeed {
     bool ReadPage(State& state, CResilientSession& session, std::string& link,
                   std::vector<Cluster::CSnapshotDiffInfo>& changes);
     bool FillWindow(State& state, CResilientSession& session, std::string& link, Window& window);
-    void AddWindow(State& state, std::unique_ptr<Window> window, bool last);
+    void AddWindow(State& state, std::unique_ptr<Window> window, const std::string& nextLink);
     static void DropDelivered(State& state);
     void RunConnection(State& state);
     void ListGroups(State& state, CResilientSession& session);

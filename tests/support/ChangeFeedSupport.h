@@ -141,4 +141,23 @@ inline std::map<std::string, Cluster::CDirectoryEntry> SnapshotEntries(const std
     return entries;
 }
 
+// The id of the snapshot of that name; 0 when there is none.
+inline uint64_t SnapshotId(const std::string& url, const std::string& name) {
+    clusterwalk::CResilientSession session(nullptr, url, "admin", "admin");
+    std::list<Cluster::CSnapshotInfo> snapshots;
+    if (session.Connect().IsError()) return 0;
+    Cluster::CSnapshotQueries queries = session.Snapshots();
+    if (session.Run(clusterwalk::RequestKind::Get, [&] { return queries.ListSnapshots(snapshots); })
+            .IsError())
+        return 0;
+    for (const Cluster::CSnapshotInfo& snapshot : snapshots)
+        if (snapshot.name == name) return snapshot.id;
+    return 0;
+}
+
+// Adds `more` to `counts`: what two runs delivered together.
+inline void AddCounts(ChangeCounts& counts, const ChangeCounts& more) {
+    for (const auto& [key, times] : more) counts[key] += times;
+}
+
 }  // namespace feed_test
