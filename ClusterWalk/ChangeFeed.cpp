@@ -239,8 +239,13 @@ ChangeSummary CChangeFeed::RunFeed(uint64_t olderSnapshotId, uint64_t newerSnaps
         m_state = &state;
     }
     std::thread checkpoints;
-    if (options.checkpoint != nullptr)
-        checkpoints = std::thread(&CChangeFeed::RunCheckpoints, this, std::ref(state));
+    try {
+        if (options.checkpoint != nullptr)
+            checkpoints = std::thread(&CChangeFeed::RunCheckpoints, this, std::ref(state));
+    } catch (...) {
+        // The feed goes on with the checkpoint at its end only.
+        state.checkpointError = "no checkpoint thread: " + ExceptionText();
+    }
     std::vector<std::thread> threads;
     if (!state.readerDone) StartThreads(state, threads);
     for (std::thread& thread : threads) thread.join();

@@ -34,8 +34,9 @@ inline std::string FileName(const std::string& directory, unsigned index) {
 
 // Below `root`: "keep" never changes; in "busy", of `busy` files, the first half changes
 // content, the next quarter is removed and `busy` / 4 new files appear; "gone" goes with its
-// files; "new" comes with two files; "top" at the root changes content. After the newer
-// snapshot the first file of "busy" changes again, so the live tree differs from it.
+// files; "new" comes with two files, "odd name %41" with one; "top" at the root changes
+// content. After the newer snapshot the first file of "busy" changes again, so the live tree
+// differs from it.
 inline SnapshotPair MakeChangedTree(clustersim::Simulator& sim, const std::string& root,
                                     unsigned busy) {
     for (unsigned i = 0; i < 5; ++i) sim.WriteFile(FileName(root + "/keep", i), 100 + i);
@@ -50,6 +51,8 @@ inline SnapshotPair MakeChangedTree(clustersim::Simulator& sim, const std::strin
     sim.Remove(root + "/gone");
     sim.WriteFile(root + "/new/a", 11);
     sim.WriteFile(root + "/new/b", 12);
+    // Bytes a checkpoint line or a request path must escape.
+    sim.WriteFile(root + "/odd name %41/x y", 13);
     sim.WriteFile(root + "/top", 2);
     pair.newer = sim.TakeSnapshot("feed-newer", root);
     sim.WriteFile(FileName(root + "/busy", 0), 999999);
