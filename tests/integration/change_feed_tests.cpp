@@ -123,7 +123,7 @@ TEST_F(ChangedTree, RecordsCarryTheNewerSnapshotsAttributesAndTheRightKinds) {
         }
         EXPECT_EQ(modifies, kBusy / 2 + 1);
         // Changed again after the newer snapshot: the feed still tells the snapshot's size.
-        const ChangeRecord& first = collector.Records().at(feed_test::FileName(kRoot + "/busy", 0));
+        const ChangeRecord first = collector.Records().at(feed_test::FileName(kRoot + "/busy", 0));
         EXPECT_EQ(first.attributes.size, 5000u);
         const clusterwalk::ChangeTotals& totals = summary.totals;
         EXPECT_EQ(totals.changes, raw.size());
