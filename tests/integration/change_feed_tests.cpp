@@ -421,6 +421,18 @@ TEST_F(ChangedTree, RepeatedDifferenceLinkEndsTheFeed) {
     }
 }
 
+TEST_F(ChangedTree, RefusedLoginEndsTheFeedWithItsReason) {
+    for (const bool attributes : {true, false}) {
+        CChangeFeed feed(QuickJob(), sim.BaseUrl(), "admin", "wrong", 3);
+        ChangeCollector collector;
+        const ChangeSummary summary =
+            feed.Run(snapshots.older, snapshots.newer, collector.Sink(), SmallWindows(attributes));
+        EXPECT_NE(summary.error.find("log in"), std::string::npos) << summary.error;
+        EXPECT_FALSE(summary.stopped);
+        EXPECT_EQ(collector.Calls(), 0u);
+    }
+}
+
 TEST_F(ChangedTree, CheckpointOfAnotherKindOrRunIsRefused) {
     ScratchDirectory scratch("feed");
     std::string error;
