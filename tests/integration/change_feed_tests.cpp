@@ -401,6 +401,38 @@ TEST_F(ChangedTree, ThrowingSinkEndsTheFeedWithItsReason) {
     }
 }
 
+// A cluster that sends the page it was asked for as the next one would keep the feed reading
+// (and, with attributes, filling one window) forever.
+TEST_F(ChangedTree, RepeatedDifferenceLinkEndsTheFeed) {
+    const std::string link = "/v2/snapshots/" + std::to_string(snapshots.newer) +
+                             "/changes-since/" + std::to_string(snapshots.older) + "?after=1";
+    clustersim::Fault fault;
+    fault.method = "GET";
+    fault.pathPrefix = "/v2/snapshots/";
+    fault.status = 200;
+    fault.body =
+        R"({"entries":[{"path":"/feed/loop","op":"CREATE"}],"paging":{"next":")" + link + R"("}})";
+    sim.AddFault(fault);
+    for (const bool attributes : {true, false}) {
+        ChangeCollector collector;
+        const ChangeSummary summary = Feed(collector, SmallWindows(attributes));
+        EXPECT_NE(summary.error.find("repeated"), std::string::npos) << summary.error;
+        EXPECT_LE(summary.totals.differencePages, 2u);
+    }
+}
+
+TEST_F(ChangedTree, RefusedLoginEndsTheFeedWithItsReason) {
+    for (const bool attributes : {true, false}) {
+        CChangeFeed feed(QuickJob(), sim.BaseUrl(), "admin", "wrong", 3);
+        ChangeCollector collector;
+        const ChangeSummary summary =
+            feed.Run(snapshots.older, snapshots.newer, collector.Sink(), SmallWindows(attributes));
+        EXPECT_NE(summary.error.find("log in"), std::string::npos) << summary.error;
+        EXPECT_FALSE(summary.stopped);
+        EXPECT_EQ(collector.Calls(), 0u);
+    }
+}
+
 TEST_F(ChangedTree, CheckpointOfAnotherKindOrRunIsRefused) {
     ScratchDirectory scratch("feed");
     std::string error;
