@@ -10,6 +10,7 @@
 #include <list>
 #include <map>
 #include <set>
+#include <unordered_set>
 #include <utility>
 
 #include "ClusterWalk/ChangeFeedCheckpoint.h"
@@ -96,6 +97,9 @@ struct CChangeFeed::State {
     size_t window;
     std::string startLink;
     std::set<DeliveredGroup> skip;  // delivered by the runs before, by window from startLink
+    // Every page link the reader was given, its own: a repeat means the cluster sends the
+    // difference round in a loop, which would be read forever.
+    std::unordered_set<std::string> seenLinks;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -338,8 +342,8 @@ bool CChangeFeed::ReadPage(State& state, CResilientSession& session, std::string
     std::string failure;
     if (error.IsError() && !m_job->Cancelled() && error.GetCode() != kCancelledError)
         failure = error.ToString();
-    else if (!error.IsError() && !nextLink.empty() && nextLink == link)
-        failure = "the cluster repeated the page link";
+    else if (!error.IsError() && !nextLink.empty() && !state.seenLinks.insert(nextLink).second)
+        failure = "the cluster repeated the page link [" + nextLink + "]";
     if (error.IsError() || !failure.empty()) {
         std::lock_guard<std::mutex> lock(state.mutex);
         if (state.error.empty() && !failure.empty())

@@ -401,23 +401,35 @@ TEST_F(ChangedTree, ThrowingSinkEndsTheFeedWithItsReason) {
     }
 }
 
-// A cluster that sends the page it was asked for as the next one would keep the feed reading
-// (and, with attributes, filling one window) forever.
+// A cluster whose page links lead round in a loop, through one page or through several,
+// would keep the feed reading (and, with attributes, filling one window) forever.
 TEST_F(ChangedTree, RepeatedDifferenceLinkEndsTheFeed) {
-    const std::string link = "/v2/snapshots/" + std::to_string(snapshots.newer) +
-                             "/changes-since/" + std::to_string(snapshots.older) + "?after=1";
-    clustersim::Fault fault;
-    fault.method = "GET";
-    fault.pathPrefix = "/v2/snapshots/";
-    fault.status = 200;
-    fault.body =
-        R"({"entries":[{"path":"/feed/loop","op":"CREATE"}],"paging":{"next":")" + link + R"("}})";
-    sim.AddFault(fault);
-    for (const bool attributes : {true, false}) {
-        ChangeCollector collector;
-        const ChangeSummary summary = Feed(collector, SmallWindows(attributes));
-        EXPECT_NE(summary.error.find("repeated"), std::string::npos) << summary.error;
-        EXPECT_LE(summary.totals.differencePages, 2u);
+    const std::string difference = "/v2/snapshots/" + std::to_string(snapshots.newer) +
+                                   "/changes-since/" + std::to_string(snapshots.older);
+    const auto page = [](const std::string& prefix, const std::string& next) {
+        clustersim::Fault fault;
+        fault.method = "GET";
+        fault.pathPrefix = prefix;
+        fault.status = 200;
+        fault.body = R"({"entries":[{"path":"/feed/loop","op":"CREATE"}],"paging":{"next":")" +
+                     next + R"("}})";
+        return fault;
+    };
+    const std::string first = difference + "?after=1";
+    const std::string second = difference + "?after=2";
+    const std::vector<std::vector<clustersim::Fault>> loops = {
+        {page(difference, first)},
+        {page(first, second), page(second, first), page(difference, first)},
+    };
+    for (const auto& loop : loops) {
+        sim.ClearFaults();
+        for (const clustersim::Fault& fault : loop) sim.AddFault(fault);
+        for (const bool attributes : {true, false}) {
+            ChangeCollector collector;
+            const ChangeSummary summary = Feed(collector, SmallWindows(attributes));
+            EXPECT_NE(summary.error.find("repeated"), std::string::npos) << summary.error;
+            EXPECT_LE(summary.totals.differencePages, loop.size() + 1);
+        }
     }
 }
 
