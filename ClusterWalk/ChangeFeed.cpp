@@ -15,6 +15,7 @@
 
 #include "ClusterWalk/ChangeFeedCheckpoint.h"
 #include "ClusterWalk/ChangeGroups.h"
+#include "ClusterWalk/TextFields.h"
 
 namespace clusterwalk {
 
@@ -23,24 +24,6 @@ namespace {
 // How often a waiting thread looks whether the job was cancelled: Cancel() does not know the
 // feed's condition variable.
 constexpr std::chrono::milliseconds kIdlePoll{50};
-
-JobStatistics Difference(const JobStatistics& after, const JobStatistics& before) {
-    JobStatistics difference;
-    difference.attempts = after.attempts - before.attempts;
-    difference.retries = after.retries - before.retries;
-    difference.relogins = after.relogins - before.relogins;
-    return difference;
-}
-
-std::string ExceptionText() {
-    try {
-        throw;
-    } catch (const std::exception& exception) {
-        return exception.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
 
 // An error's text for a one-line summary.
 std::string OneLine(std::string text) {
@@ -185,7 +168,7 @@ bool CChangeFeed::LoadCheckpoint(const CCheckpointFile& file, ChangeCheckpoint& 
         m_resume = std::move(resume);
         return true;
     } catch (...) {
-        error = "the checkpoint could not be read: " + ExceptionText();
+        error = "the checkpoint could not be read: " + CurrentExceptionText();
         return false;
     }
 }
@@ -197,7 +180,7 @@ ChangeSummary CChangeFeed::Run(uint64_t olderSnapshotId, uint64_t newerSnapshotI
     } catch (...) {
         ChangeSummary summary;
         summary.earlier = options.earlier;
-        summary.error = "the feed could not start: " + ExceptionText();
+        summary.error = "the feed could not start: " + CurrentExceptionText();
         return summary;
     }
 }
@@ -248,7 +231,7 @@ ChangeSummary CChangeFeed::RunFeed(uint64_t olderSnapshotId, uint64_t newerSnaps
             checkpoints = std::thread(&CChangeFeed::RunCheckpoints, this, std::ref(state));
     } catch (...) {
         // The feed goes on with the checkpoint at its end only.
-        state.checkpointError = "no checkpoint thread: " + ExceptionText();
+        state.checkpointError = "no checkpoint thread: " + CurrentExceptionText();
     }
     std::vector<std::thread> threads;
     if (!state.readerDone) StartThreads(state, threads);
@@ -270,7 +253,7 @@ ChangeSummary CChangeFeed::RunFeed(uint64_t olderSnapshotId, uint64_t newerSnaps
     if (options.checkpoint != nullptr) SaveCheckpoint(state);
     summary.totals = state.totals;
     summary.earlier = options.earlier;
-    summary.requests = Difference(m_job->Statistics(), state.before);
+    summary.requests = m_job->Statistics() - state.before;
     summary.checkpoints = state.checkpoints;
     summary.checkpointError = state.checkpointError;
     summary.error = OneLine(state.error);
@@ -290,7 +273,7 @@ void CChangeFeed::StartThreads(State& state, std::vector<std::thread>& threads) 
         // Fewer connections than asked still list the groups; none at all cannot.
         if (threads.empty()) {
             std::lock_guard<std::mutex> lock(state.mutex);
-            state.error = "no connection could start: " + ExceptionText();
+            state.error = "no connection could start: " + CurrentExceptionText();
         }
     }
     try {
@@ -299,7 +282,8 @@ void CChangeFeed::StartThreads(State& state, std::vector<std::thread>& threads) 
         {
             std::lock_guard<std::mutex> lock(state.mutex);
             state.readerExited = true;
-            if (state.error.empty()) state.error = "the reader could not start: " + ExceptionText();
+            if (state.error.empty())
+                state.error = "the reader could not start: " + CurrentExceptionText();
         }
         state.changed.notify_all();
     }
@@ -321,7 +305,7 @@ void CChangeFeed::RunReader(State& state) {
     } catch (...) {
         std::lock_guard<std::mutex> lock(state.mutex);
         if (state.error.empty())
-            state.error = "the difference could not be read: " + ExceptionText();
+            state.error = "the difference could not be read: " + CurrentExceptionText();
     }
     {
         std::lock_guard<std::mutex> lock(state.mutex);
@@ -459,7 +443,7 @@ void CChangeFeed::RunConnection(State& state) {
         if (!login.IsError()) ListGroups(state, session);
     } catch (...) {
         std::lock_guard<std::mutex> lock(state.mutex);
-        if (state.error.empty()) state.error = "a connection failed: " + ExceptionText();
+        if (state.error.empty()) state.error = "a connection failed: " + CurrentExceptionText();
     }
     {
         std::lock_guard<std::mutex> lock(state.mutex);
@@ -487,7 +471,7 @@ void CChangeFeed::ListGroups(State& state, CResilientSession& session) {
         } catch (...) {
             // The group stays in its window, so a checkpoint still holds it as not delivered.
             std::lock_guard<std::mutex> lock(state.mutex);
-            if (state.error.empty()) state.error = "a connection failed: " + ExceptionText();
+            if (state.error.empty()) state.error = "a connection failed: " + CurrentExceptionText();
         }
         {
             std::lock_guard<std::mutex> lock(state.mutex);
@@ -547,11 +531,11 @@ bool CChangeFeed::Deliver(State& state, std::vector<ChangeRecord>& records,
             if (state.sink && !records.empty()) state.sink(records);
         } catch (...) {
             std::lock_guard<std::mutex> lock(state.mutex);
-            if (state.error.empty()) state.error = "the sink failed: " + ExceptionText();
+            if (state.error.empty()) state.error = "the sink failed: " + CurrentExceptionText();
             return false;
         }
         std::lock_guard<std::mutex> lock(state.mutex);
-        AddTotals(state.totals, counts);
+        state.totals += counts;
         delivered();
     }
     state.changed.notify_all();
@@ -577,7 +561,7 @@ void CChangeFeed::SaveCheckpoint(State& state) {
         if (state.options.commit) position.identity.note = state.options.commit();
     } catch (...) {
         std::lock_guard<std::mutex> lock(state.mutex);
-        state.checkpointError = "the output could not be committed: " + ExceptionText();
+        state.checkpointError = "the output could not be committed: " + CurrentExceptionText();
         return;
     }
     std::lock_guard<std::mutex> lock(state.mutex);
@@ -585,7 +569,7 @@ void CChangeFeed::SaveCheckpoint(State& state) {
     position.identity.newerSnapshotId = state.newerId;
     position.identity.attributes = state.options.attributes;
     position.identity.totals = state.options.earlier;
-    AddTotals(position.identity.totals, state.totals);
+    position.identity.totals += state.totals;
     position.window = state.window;
     position.finished = state.Finished();
     position.link = state.windows.empty() ? state.readingFrom : state.windows.front()->link;

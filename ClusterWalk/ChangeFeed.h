@@ -88,6 +88,19 @@ struct ChangeTotals {
     uint64_t withoutAttributes = 0;
     uint64_t differencePages = 0;  // pages of the difference read
     uint64_t listingPages = 0;     // pages of parent listings read
+
+    ChangeTotals& operator+=(const ChangeTotals& more) {
+        changes += more.changes;
+        creates += more.creates;
+        deletes += more.deletes;
+        contentModifies += more.contentModifies;
+        metadataModifies += more.metadataModifies;
+        otherModifies += more.otherModifies;
+        withoutAttributes += more.withoutAttributes;
+        differencePages += more.differencePages;
+        listingPages += more.listingPages;
+        return *this;
+    }
 };
 
 struct ChangeFeedOptions {
@@ -128,6 +141,11 @@ struct ChangeSummary {
     // feed goes on from where this one stopped.
     std::string error;
     bool Complete() const { return !stopped && error.empty(); }
+    // The feed as a whole: the runs before this one and this one.
+    ChangeTotals Overall() const {
+        ChangeTotals overall = earlier;
+        return overall += totals;
+    }
 };
 
 // A saved feed's identity and progress, from LoadCheckpoint.

@@ -143,16 +143,4 @@ void CountRecords(const std::vector<ChangeRecord>& records, bool attributes, Cha
     }
 }
 
-void AddTotals(ChangeTotals& totals, const ChangeTotals& more) {
-    totals.changes += more.changes;
-    totals.creates += more.creates;
-    totals.deletes += more.deletes;
-    totals.contentModifies += more.contentModifies;
-    totals.metadataModifies += more.metadataModifies;
-    totals.otherModifies += more.otherModifies;
-    totals.withoutAttributes += more.withoutAttributes;
-    totals.differencePages += more.differencePages;
-    totals.listingPages += more.listingPages;
-}
-
 }  // namespace clusterwalk

@@ -43,6 +43,5 @@ ChangeRecord PlainRecord(const Cluster::CSnapshotDiffInfo& change);
 
 // Adds what `records` count to `totals` (not the page counts).
 void CountRecords(const std::vector<ChangeRecord>& records, bool attributes, ChangeTotals& totals);
-void AddTotals(ChangeTotals& totals, const ChangeTotals& more);
 
 }  // namespace clusterwalk

@@ -32,6 +32,12 @@ struct JobStatistics {
     uint64_t relogins = 0;  // logins after the cluster refused an expired token
 };
 
+// What a job counted between two readings of its statistics.
+inline JobStatistics operator-(const JobStatistics& after, const JobStatistics& before) {
+    return {after.attempts - before.attempts, after.retries - before.retries,
+            after.relogins - before.relogins};
+}
+
 // Thread-safe.
 class CJob {
   public:

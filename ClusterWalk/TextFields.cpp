@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
 
 namespace clusterwalk {
 
@@ -78,6 +79,16 @@ std::vector<std::string> SplitText(const std::string& text, char separator) {
         parts.push_back(text.substr(start, end - start));
         if (end == std::string::npos) return parts;
         start = end + 1;
+    }
+}
+
+std::string CurrentExceptionText() {
+    try {
+        throw;
+    } catch (const std::exception& exception) {
+        return exception.what();
+    } catch (...) {
+        return "unknown exception";
     }
 }
 

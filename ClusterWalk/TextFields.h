@@ -18,6 +18,8 @@ std::string EscapeField(const std::string& text);
 bool UnescapeField(const std::string& field, std::string& text);
 // Digits only, at most 20, within 64 bits: strtoull alone would take signs, spaces and "0x".
 bool ParseDecimal(const std::string& text, uint64_t& number);
+// What the exception being handled says; call it only inside a catch block.
+std::string CurrentExceptionText();
 // The parts of `text` between separators, empty ones included.
 std::vector<std::string> SplitText(const std::string& text, char separator);
 

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "ClusterWalk/PageReader.h"
+#include "ClusterWalk/TextFields.h"
 
 namespace clusterwalk {
 
@@ -20,24 +21,6 @@ constexpr long kGone = 410;
 // How often an idle connection looks whether the job was cancelled: Cancel() does not know
 // the walker's condition variable.
 constexpr std::chrono::milliseconds kIdlePoll{50};
-
-JobStatistics Difference(const JobStatistics& after, const JobStatistics& before) {
-    JobStatistics difference;
-    difference.attempts = after.attempts - before.attempts;
-    difference.retries = after.retries - before.retries;
-    difference.relogins = after.relogins - before.relogins;
-    return difference;
-}
-
-std::string ExceptionText() {
-    try {
-        throw;
-    } catch (const std::exception& exception) {
-        return exception.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
 
 // A page link the cluster turned down, or the library refused before sending: one saved by an
 // earlier run may have expired. Listing the directory afresh and skipping what was delivered
@@ -134,7 +117,7 @@ bool CTreeWalker::LoadCheckpoint(const CCheckpointFile& file, CheckpointHeader& 
                 header, [this](const WalkUnit& unit) { m_queue->Push(unit); }, error))
             return true;
     } catch (...) {
-        error = "the checkpoint's units could not be queued: " + ExceptionText();
+        error = "the checkpoint's units could not be queued: " + CurrentExceptionText();
     }
     WalkUnit dropped;
     while (m_queue->Pop(dropped)) {
@@ -148,7 +131,7 @@ WalkSummary CTreeWalker::Walk(std::vector<WalkUnit> start, const EntrySink& sink
         return RunWalk(std::move(start), sink, options);
     } catch (...) {
         WalkSummary summary;
-        summary.error = "the walk could not start: " + ExceptionText();
+        summary.error = "the walk could not start: " + CurrentExceptionText();
         return summary;
     }
 }
@@ -186,7 +169,7 @@ WalkSummary CTreeWalker::RunWalk(std::vector<WalkUnit> start, const EntrySink& s
     if (state.error.empty() && state.loggedIn == 0 && !summary.stopped)
         state.error = "no connection could log in: " + state.loginError;
     summary.error = state.error;
-    summary.requests = Difference(m_job->Statistics(), state.before);
+    summary.requests = m_job->Statistics() - state.before;
     summary.earlier = options.earlier;
     if (options.checkpoint != nullptr) SaveCheckpoint(state);
     return std::move(summary);
@@ -199,7 +182,7 @@ void CTreeWalker::StartConnections(State& state, std::vector<std::thread>& threa
             threads.emplace_back(&CTreeWalker::RunConnection, this, std::ref(state), i);
     } catch (...) {
         // Fewer connections than asked still walk the tree; none at all is an error.
-        if (threads.empty()) state.error = "no connection could start: " + ExceptionText();
+        if (threads.empty()) state.error = "no connection could start: " + CurrentExceptionText();
     }
 }
 
@@ -217,7 +200,7 @@ void CTreeWalker::RunConnection(State& state, unsigned index) {
         if (!login.IsError()) RunUnits(state, state.slots[index], session);
     } catch (...) {
         std::lock_guard<std::mutex> lock(state.mutex);
-        if (state.error.empty()) state.error = "a connection failed: " + ExceptionText();
+        if (state.error.empty()) state.error = "a connection failed: " + CurrentExceptionText();
     }
     state.changed.notify_all();
 }
@@ -239,7 +222,7 @@ void CTreeWalker::RunUnits(State& state, Slot& slot, CResilientSession& session)
         } catch (...) {
             // The slot's unit still points at the page not delivered.
             std::lock_guard<std::mutex> lock(state.mutex);
-            if (state.error.empty()) state.error = "a connection failed: " + ExceptionText();
+            if (state.error.empty()) state.error = "a connection failed: " + CurrentExceptionText();
             if (slot.busy) {
                 state.summary.unfinished.push_back(slot.unit);
                 slot.busy = false;
@@ -334,7 +317,7 @@ bool CTreeWalker::DeliverPage(State& state, Slot& slot,
         if (state.sink && delivered > 0) state.sink(entries);
     } catch (...) {
         std::lock_guard<std::mutex> lock(state.mutex);
-        if (state.error.empty()) state.error = "the sink failed: " + ExceptionText();
+        if (state.error.empty()) state.error = "the sink failed: " + CurrentExceptionText();
         state.summary.unfinished.push_back(slot.unit);
         slot.busy = false;
         return false;
@@ -398,7 +381,8 @@ void CTreeWalker::SaveCheckpoint(State& state) {
         if (state.options.commit) header.note = state.options.commit();
     } catch (...) {
         std::lock_guard<std::mutex> lock(state.mutex);
-        state.summary.checkpointError = "the output could not be committed: " + ExceptionText();
+        state.summary.checkpointError =
+            "the output could not be committed: " + CurrentExceptionText();
         return;
     }
     std::lock_guard<std::mutex> lock(state.mutex);

@@ -15,6 +15,7 @@
 
 namespace {
 
+using child::FileSize;
 using ctltest::JsonLines;
 using ctltest::Outcome;
 using ctltest::Strings;
@@ -24,11 +25,6 @@ using pathlists::SplitLines;
 using pathlists::SplitNul;
 
 constexpr uint64_t kSyntheticChanges = 400;
-
-uint64_t FileSize(const std::string& path) {
-    struct stat status;
-    return ::stat(path.c_str(), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
-}
 
 // The rows of -o jsonl by path, with their op.
 std::map<std::string, std::string> OpsByPath(const std::string& jsonl) {
@@ -85,23 +81,12 @@ class ChangesCommandTest : public ::testing::Test {
     std::string Scratch(const std::string& name) const { return m_scratch.Path() + "/" + name; }
 
     // Runs clusterctl and sends it `signal` once `file` holds `bytes`.
-    Outcome SignalAt(const Strings& args, const std::string& file, uint64_t bytes,
-                     int signal) const {
-        std::atomic<bool> done{false};
-        std::thread watcher;
+    static Outcome SignalAt(const Strings& args, const std::string& file, uint64_t bytes,
+                            int signal) {
         child::Options options;
         options.runLimit = std::chrono::seconds(60);
-        options.onStart = [&](pid_t pid) {
-            watcher = std::thread([&, pid] {
-                while (!done && FileSize(file) < bytes)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                if (!done) ::kill(pid, signal);
-            });
-        };
-        Outcome run = Ctl(args, options);
-        done = true;
-        if (watcher.joinable()) watcher.join();
-        return run;
+        return child::SignalWhenFileHolds(file, bytes, signal, options,
+                                          [&](const child::Options& o) { return Ctl(args, o); });
     }
 
     static inline std::unique_ptr<clustersim::Simulator> s_sim;

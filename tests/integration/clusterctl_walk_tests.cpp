@@ -18,6 +18,7 @@
 
 namespace {
 
+using child::FileSize;
 using ctltest::JsonLines;
 using ctltest::Lines;
 using ctltest::Outcome;
@@ -35,11 +36,6 @@ std::string ReadFile(const std::string& path) {
 bool Exists(const std::string& path) {
     struct stat status;
     return ::stat(path.c_str(), &status) == 0;
-}
-
-uint64_t FileSize(const std::string& path) {
-    struct stat status;
-    return ::stat(path.c_str(), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
 }
 
 // The entries of `find -o jsonl` output by path and id, with how often each was written.
@@ -107,21 +103,10 @@ class WalkCommandTest : public ::testing::Test {
 
     // Runs clusterctl and sends it `signal` once the output file holds `bytes`.
     Outcome RunUntilOutput(const Strings& args, uint64_t bytes, int signal) const {
-        std::atomic<bool> done{false};
-        std::thread watcher;
         child::Options options;
         options.runLimit = std::chrono::seconds(60);
-        options.onStart = [&](pid_t pid) {
-            watcher = std::thread([&, pid] {
-                while (!done && FileSize(m_output) < bytes)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                if (!done) ::kill(pid, signal);
-            });
-        };
-        Outcome run = Ctl(args, options);
-        done = true;
-        if (watcher.joinable()) watcher.join();
-        return run;
+        return child::SignalWhenFileHolds(m_output, bytes, signal, options,
+                                          [&](const child::Options& o) { return Ctl(args, o); });
     }
 
     void ExpectExactlyTheTree(const std::string& jsonl) const {

@@ -5,9 +5,12 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
 #include <utility>
 
 extern char** environ;
@@ -142,6 +145,30 @@ Outcome RunOnTerminal(const std::string& program, const Strings& args, const Str
     });
     WaitForExit(pid, run);
     return run;
+}
+
+uint64_t FileSize(const std::string& path) {
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+}
+
+Outcome SignalWhenFileHolds(const std::string& file, uint64_t bytes, int signal, Options options,
+                            const std::function<Outcome(const Options&)>& run) {
+    std::atomic<bool> done{false};
+    std::thread watcher;
+    const std::function<void(pid_t)> started = options.onStart;
+    options.onStart = [&](pid_t pid) {
+        if (started) started(pid);
+        watcher = std::thread([&, pid] {
+            while (!done && FileSize(file) < bytes)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (!done) ::kill(pid, signal);
+        });
+    };
+    Outcome outcome = run(options);
+    done = true;
+    if (watcher.joinable()) watcher.join();
+    return outcome;
 }
 
 }  // namespace child

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -44,5 +45,13 @@ Outcome Run(const std::string& program, const Strings& args, const Strings& envi
 Outcome RunOnTerminal(const std::string& program, const Strings& args, const Strings& environment,
                       const std::string& prompt = "", const std::string& typed = "",
                       const Options& options = {});
+
+// The size of the file at `path`; 0 when there is none.
+uint64_t FileSize(const std::string& path);
+
+// Runs `run` with `options` whose onStart also watches `file` and sends the child `signal` once
+// the file holds `bytes`: a run cut short part way through its output.
+Outcome SignalWhenFileHolds(const std::string& file, uint64_t bytes, int signal, Options options,
+                            const std::function<Outcome(const Options&)>& run);
 
 }  // namespace child

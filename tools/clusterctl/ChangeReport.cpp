@@ -12,24 +12,8 @@
 namespace clusterctl {
 namespace {
 
-// The feed as a whole: the runs before a resumed one, and this one.
-clusterwalk::ChangeTotals Totals(const clusterwalk::ChangeSummary& summary) {
-    clusterwalk::ChangeTotals totals = summary.earlier;
-    const clusterwalk::ChangeTotals& run = summary.totals;
-    totals.changes += run.changes;
-    totals.creates += run.creates;
-    totals.deletes += run.deletes;
-    totals.contentModifies += run.contentModifies;
-    totals.metadataModifies += run.metadataModifies;
-    totals.otherModifies += run.otherModifies;
-    totals.withoutAttributes += run.withoutAttributes;
-    totals.differencePages += run.differencePages;
-    totals.listingPages += run.listingPages;
-    return totals;
-}
-
 std::string SummaryJson(const clusterwalk::ChangeSummary& summary, double seconds) {
-    const clusterwalk::ChangeTotals totals = Totals(summary);
+    const clusterwalk::ChangeTotals totals = summary.Overall();
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     const auto number = [&writer](const char* name, uint64_t value) {
@@ -67,7 +51,7 @@ std::string SummaryJson(const clusterwalk::ChangeSummary& summary, double second
 void ReportChanges(const clusterwalk::ChangeSummary& summary, double seconds, bool onTerminal) {
     if (!summary.checkpointError.empty()) ReportLine("warning: " + summary.checkpointError);
     if (summary.Complete() && !onTerminal) return;
-    const clusterwalk::ChangeTotals totals = Totals(summary);
+    const clusterwalk::ChangeTotals totals = summary.Overall();
     char line[512];
     std::snprintf(line, sizeof line,
                   "%llu changes (%llu creates, %llu deletes, %llu content, %llu metadata, %llu "
