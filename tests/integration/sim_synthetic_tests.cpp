@@ -18,6 +18,7 @@
 #include "Synthetic.h"
 #include "Url.h"
 #include "sim_client.h"
+#include "synthetic_cluster.h"
 
 namespace {
 
@@ -25,75 +26,17 @@ using clustersim::Options;
 using clustersim::Simulator;
 using clustersim::Synthetic;
 using clustersim::SyntheticTree;
+using simtest::AttributesTarget;
 using simtest::Client;
+using simtest::Cluster;
+using simtest::Entries;
+using simtest::EntriesTarget;
+using simtest::Pages;
 using simtest::Reply;
+using simtest::SyntheticOptions;
+using simtest::Text;
 
 const std::string kDirectory = "FS_FILE_TYPE_DIRECTORY";
-
-Options SyntheticOptions(uint64_t files, uint64_t dirs, unsigned depth = 4,
-                         std::optional<uint64_t> seed = std::nullopt) {
-    Options options;
-    options.tls = false;
-    options.synthetic = SyntheticTree{files, dirs, depth, seed};
-    return options;
-}
-
-// A started simulator and a logged-in client of it.
-struct Cluster {
-    explicit Cluster(const Options& options) : sim(options) {
-        std::string error;
-        started = sim.Start(&error);
-        EXPECT_TRUE(started) << error;
-        client = std::make_unique<Client>(sim);
-        EXPECT_FALSE(client->LogIn().empty());
-    }
-
-    Reply Get(const std::string& target) { return client->Get(target); }
-
-    Simulator sim;
-    bool started = false;
-    std::unique_ptr<Client> client;
-};
-
-std::string EntriesTarget(const std::string& path, const std::string& query) {
-    return "/v1/files/" + clustersim::PercentEncode(path) + "/entries/?" + query;
-}
-
-std::string AttributesTarget(const std::string& path) {
-    return "/v1/files/" + clustersim::PercentEncode(path) + "/info/attributes";
-}
-
-// Every page body of a listing, the first one asked with `query`, the rest by "next" links.
-std::vector<std::string> Pages(Cluster& cluster, const std::string& path,
-                               const std::string& query) {
-    std::vector<std::string> bodies;
-    for (std::string target = EntriesTarget(path, query); !target.empty();) {
-        const Reply reply = cluster.Get(target);
-        EXPECT_EQ(200, reply.status) << target << ": " << reply.body;
-        const rapidjson::Document page = reply.Json();
-        if (reply.status != 200 || !page.IsObject()) break;
-        bodies.push_back(reply.body);
-        target = page["paging"]["next"].GetString();
-    }
-    return bodies;
-}
-
-// The entry objects of those pages, in order.
-rapidjson::Document Entries(Cluster& cluster, const std::string& path, const std::string& query) {
-    rapidjson::Document all(rapidjson::kArrayType);
-    for (const std::string& body : Pages(cluster, path, query)) {
-        rapidjson::Document page;
-        page.Parse(body.c_str(), body.size());
-        for (auto& entry : page["files"].GetArray()) {
-            all.PushBack(rapidjson::Value(entry, all.GetAllocator()), all.GetAllocator());
-        }
-    }
-    return all;
-}
-
-std::string Text(const rapidjson::Value& value, const char* member) {
-    return value[member].GetString();
-}
 
 std::vector<std::string> Keys(const rapidjson::Value& object) {
     std::vector<std::string> keys;

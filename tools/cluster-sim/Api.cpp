@@ -114,6 +114,17 @@ std::string ListingPaging(uint64_t count, uint64_t begin, uint64_t end, uint64_t
     return "\"paging\":{\"next\":" + JsonString(next) + ",\"prev\":" + JsonString(previous) + "}";
 }
 
+// The end of a changes-since page whose last change is `end` of `count`.
+std::string ChangesPaging(const Snapshot& newer, const Snapshot& older, uint64_t limit,
+                          uint64_t end, uint64_t count) {
+    const std::string next = end < count ? "/v2/snapshots/" + std::to_string(newer.id) +
+                                               "/changes-since/" + std::to_string(older.id) +
+                                               "?limit=" + std::to_string(limit) +
+                                               "&after=" + std::to_string(end)
+                                         : "";
+    return "],\"paging\":{\"next\":" + JsonString(next) + "}}";
+}
+
 const rapidjson::Value* Member(const rapidjson::Value& object, const char* name) {
     const auto it = object.FindMember(name);
     return it == object.MemberEnd() ? nullptr : &it->value;
@@ -245,7 +256,7 @@ void Api::RequireToken(const httplib::Request& request) const {
 
 SnapshotPtr Api::FindSnapshot(const std::string& encodedId) const {
     const auto id = ParseNumber(encodedId);
-    SnapshotPtr snapshot = id ? m_state.snapshots.Find(*id) : nullptr;
+    SnapshotPtr snapshot = id ? m_state.FindSnapshot(*id) : nullptr;
     if (!snapshot) throw ApiError(404, "snapshot_not_found_error", "no snapshot " + encodedId);
     return snapshot;
 }
@@ -286,11 +297,11 @@ NodePtr Api::FindDirectory(const std::optional<uint64_t>& snapshotId, const Name
     return names.empty() ? m_state.synthetic.Grafted(node) : node;
 }
 
-// The same for a synthetic directory, which every snapshot of it or above it sees unchanged.
-SyntheticEntry Api::FindSyntheticDirectory(const std::optional<uint64_t>& snapshotId,
+// The same for a synthetic directory, in the version of the tree the snapshot sees.
+SyntheticEntry Api::FindSyntheticDirectory(const SyntheticView& view, const SnapshotPtr& snapshot,
                                            const Names& names, const std::string& path) const {
-    const bool seen = !snapshotId || FindSnapshot(std::to_string(*snapshotId))->Contains(names);
-    auto entry = seen ? m_state.synthetic.Find(names) : std::nullopt;
+    const bool seen = !snapshot || snapshot->Contains(names);
+    auto entry = seen ? view.Find(names) : std::nullopt;
     if (!entry) throw ApiError(404, "fs_no_such_entry_error", "no such file or directory: " + path);
     if (entry->attrs.type != FileType::Directory) {
         throw ApiError(400, "fs_not_a_directory_error", path + " is not a directory");
@@ -314,7 +325,10 @@ void Api::ListEntries(const Call& call, httplib::Response& response) const {
     const std::string path = JoinPath(names);
     const auto snapshot = NumberParam(call.target, "snapshot");
     if (m_state.synthetic.Covers(names)) {
-        ListSynthetic(FindSyntheticDirectory(snapshot, names, path), call, path, snapshot,
+        const SnapshotPtr frozen = snapshot ? FindSnapshot(std::to_string(*snapshot)) : nullptr;
+        const SyntheticView view =
+            m_state.SyntheticAs(frozen ? frozen->synthetic : SyntheticVersion::Base);
+        ListSynthetic(view, FindSyntheticDirectory(view, frozen, names, path), call, path, snapshot,
                       response);
         return;
     }
@@ -339,24 +353,23 @@ void Api::ListEntries(const Call& call, httplib::Response& response) const {
 }
 
 // A page made entry by entry from its place in the directory: nothing before it is looked at.
-void Api::ListSynthetic(const SyntheticEntry& directory, const Call& call, const std::string& path,
+void Api::ListSynthetic(const SyntheticView& view, const SyntheticEntry& directory,
+                        const Call& call, const std::string& path,
                         const std::optional<uint64_t>& snapshot,
                         httplib::Response& response) const {
-    const Synthetic& synthetic = m_state.synthetic;
     const uint64_t limit =
         std::min<uint64_t>(PageLimit(call.target, m_state.defaultPageSize), kMaxSyntheticPage);
     const auto after = DecodedParam(call.target, "after");
     const uint64_t count = directory.childCount;
-    const uint64_t begin = after ? synthetic.FirstAfter(directory.directory, *after) : 0;
+    const uint64_t begin = after ? view.FirstAfter(directory.directory, *after) : 0;
     const uint64_t end = begin + std::min(limit, count - begin);
     JsonList files("{\"files\":[", (end - begin) * kRenderedEntrySize);
-    for (uint64_t i = begin; i < end; ++i) {
-        const SyntheticEntry entry = synthetic.Entry(directory.directory, i);
+    for (const SyntheticEntry& entry : view.Page(directory.directory, begin, end)) {
         files.Add(RenderEntry(entry.attrs, entry.childCount,
                               DisplayPath(ChildPath(path, entry.name), entry.attrs.type),
                               entry.name));
     }
-    const auto nameAt = [&](uint64_t index) { return synthetic.Name(directory.directory, index); };
+    const auto nameAt = [&](uint64_t index) { return view.Name(directory.directory, index); };
     Reply(response, 200,
           files.Close("]," +
                       ListingPaging(count, begin, end, limit, call.captures[0], snapshot, nameAt) +
@@ -385,7 +398,7 @@ void Api::GetAttributes(const Call& call, httplib::Response& response) const {
 
 void Api::ListSnapshots(const Call&, httplib::Response& response) const {
     JsonList entries("{\"entries\":[");
-    for (const SnapshotPtr& snapshot : m_state.snapshots.List()) {
+    for (const SnapshotPtr& snapshot : m_state.Snapshots()) {
         entries.Add(RenderSnapshot(*snapshot));
     }
     Reply(response, 200, entries.Close("]}"));
@@ -416,6 +429,11 @@ void Api::CreateSnapshot(const Call& call, httplib::Response& response) const {
 
 void Api::DeleteSnapshot(const Call& call, httplib::Response& response) const {
     const auto id = ParseNumber(call.captures[0]);
+    if (id && m_state.IsSyntheticSnapshot(*id)) {
+        throw ApiError(403, "fs_read_only_error",
+                       "snapshot " + call.captures[0] +
+                           " cannot be deleted: it is one of the generated tree's");
+    }
     if (!id || !m_state.snapshots.Delete(*id)) {
         throw ApiError(404, "snapshot_not_found_error", "no snapshot " + call.captures[0]);
     }
@@ -431,6 +449,10 @@ void Api::ChangesSince(const Call& call, httplib::Response& response) const {
                        "snapshots " + call.captures[0] + " and " + call.captures[1] +
                            " are of different directories");
     }
+    if (newer->synthetic != older->synthetic) {
+        SyntheticChangesSince(*newer, *older, call, response);
+        return;
+    }
     const size_t limit = PageLimit(call.target, m_state.defaultPageSize);
     const auto changes = m_state.snapshots.Changes(*newer, *older);
     const size_t begin =
@@ -438,12 +460,23 @@ void Api::ChangesSince(const Call& call, httplib::Response& response) const {
     const size_t end = begin + std::min(limit, changes->size() - begin);
     JsonList entries("{\"entries\":[");
     for (size_t i = begin; i < end; ++i) entries.Add((*changes)[i]);
-    const std::string next =
-        end < changes->size() ? "/v2/snapshots/" + std::to_string(newer->id) + "/changes-since/" +
-                                    std::to_string(older->id) + "?limit=" + std::to_string(limit) +
-                                    "&after=" + std::to_string(end)
-                              : "";
-    Reply(response, 200, entries.Close("],\"paging\":{\"next\":" + JsonString(next) + "}}"));
+    Reply(response, 200, entries.Close(ChangesPaging(*newer, *older, limit, end, changes->size())));
+}
+
+// The generated changes, page by page, taken in reverse for the base since the target.
+void Api::SyntheticChangesSince(const Snapshot& newer, const Snapshot& older, const Call& call,
+                                httplib::Response& response) const {
+    const uint64_t limit =
+        std::min<uint64_t>(PageLimit(call.target, m_state.defaultPageSize), kMaxSyntheticPage);
+    const uint64_t count = m_state.syntheticChanges.Count();
+    const uint64_t begin = std::min(NumberParam(call.target, "after").value_or(0), count);
+    const uint64_t end = begin + std::min(limit, count - begin);
+    const bool inverse = newer.synthetic == SyntheticVersion::Base;
+    JsonList entries("{\"entries\":[");
+    for (const Change& change : m_state.syntheticChanges.Page(begin, end, inverse)) {
+        entries.Add(RenderChange(change));
+    }
+    Reply(response, 200, entries.Close(ChangesPaging(newer, older, limit, end, count)));
 }
 
 void Api::ListSmbShares(const Call&, httplib::Response& response) const {

@@ -47,11 +47,14 @@ class Api {
     SnapshotPtr FindSnapshot(const std::string& encodedId) const;
     NodePtr FindDirectory(const std::optional<uint64_t>& snapshotId, const Names& names,
                           const std::string& path) const;
-    SyntheticEntry FindSyntheticDirectory(const std::optional<uint64_t>& snapshotId,
+    SyntheticEntry FindSyntheticDirectory(const SyntheticView& view, const SnapshotPtr& snapshot,
                                           const Names& names, const std::string& path) const;
     void RefuseSyntheticChange(const std::string& method, const std::string& encodedPath) const;
-    void ListSynthetic(const SyntheticEntry& directory, const Call& call, const std::string& path,
-                       const std::optional<uint64_t>& snapshot, httplib::Response& response) const;
+    void ListSynthetic(const SyntheticView& view, const SyntheticEntry& directory, const Call& call,
+                       const std::string& path, const std::optional<uint64_t>& snapshot,
+                       httplib::Response& response) const;
+    void SyntheticChangesSince(const Snapshot& newer, const Snapshot& older, const Call& call,
+                               httplib::Response& response) const;
     void Keep() const;  // after a change, before the answer
 
     void Login(const Call& call, httplib::Response& response) const;

@@ -26,11 +26,18 @@ struct FaultRates {
 // /synthetic itself included, so dirs - 1 of the entries are directories and the rest files
 // and a few symlinks. No directory lies more than `depth` levels below /synthetic. Names, sizes,
 // times, types and ids come from `seed`, or from Options::seed when it has none.
+// The tree comes with two snapshots of /synthetic, "synthetic-base" (the tree as served live)
+// and "synthetic-target" (the tree with `changes` generated changes applied): files created,
+// empty directories created, files and symlinks deleted, content and metadata modified, all
+// in a contiguous run of `locality` of the directories (0 < locality <= 1), one change per
+// file or symlink at most. Synthetic.h tells which change goes where.
 struct SyntheticTree {
     uint64_t files = 0;  // 0: no synthetic tree
     uint64_t dirs = 1;   // from 1 to files + 1
     unsigned depth = 4;  // at least 1
     std::optional<uint64_t> seed;
+    uint64_t changes = 0;   // between synthetic-base and synthetic-target
+    double locality = 1.0;  // the fraction of the directories the changes are in
 };
 
 struct Options {
@@ -78,7 +85,8 @@ struct Options {
 // Reads the options above from the environment, for a simulator embedded in another program:
 // CLUSTER_SIM_TOKEN_TTL (seconds), CLUSTER_SIM_FAULT_RATE (KIND:P,... with KIND one of 503,
 // 429, reset, truncated), CLUSTER_SIM_SEED, CLUSTER_SIM_MAX_CONCURRENT, CLUSTER_SIM_LATENCY
-// (MS or MS:JITTER) and CLUSTER_SIM_SYNTHETIC (files=N,dirs=M[,depth=D][,seed=S]). Values read
+// (MS or MS:JITTER) and CLUSTER_SIM_SYNTHETIC
+// (files=N,dirs=M[,depth=D][,seed=S][,changes=C[,locality=L]]). Values read
 // as cluster-sim's flags do. An unset or empty variable leaves its option alone. False, with
 // the variable and what is wrong in *error, for a bad value.
 bool OptionsFromEnvironment(Options* options, std::string* error);

@@ -26,6 +26,10 @@ struct Attributes {
     int64_t modificationTime = 0;
     int64_t changeTime = 0;
     int64_t accessTime = 0;
+    // Only the synthetic tree's changes set these; the live tree keeps the usual ones.
+    std::optional<uint16_t> mode;  // permission bits; none: the usual ones of the type
+    uint32_t owner = 500;
+    uint32_t group = 500;
 };
 
 // A text made on first use and kept: right for anything rendered from an immutable node.

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <optional>
+#include <set>
 
 #include "Synthetic.h"
 
@@ -77,10 +79,13 @@ const Variable kVariables[] = {
     {"CLUSTER_SIM_SEED", ParseSeed, "a number"},
     {"CLUSTER_SIM_MAX_CONCURRENT", ParseMaxConcurrent, "a number of requests"},
     {"CLUSTER_SIM_LATENCY", ParseLatency, "MS or MS:JITTER, milliseconds up to 3600000"},
-    {"CLUSTER_SIM_SYNTHETIC", ParseSynthetic, "files=N,dirs=M[,depth=D][,seed=S] with N from 1"},
+    {"CLUSTER_SIM_SYNTHETIC", ParseSynthetic, kSyntheticForm},
 };
 
 }  // namespace
+
+const char* const kSyntheticForm =
+    "files=N,dirs=M[,depth=D][,seed=S][,changes=C[,locality=L]] with N from 1";
 
 bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* value) {
     if (text.empty() || text.size() > 19 ||
@@ -133,18 +138,22 @@ bool ParseLatency(const std::string& text, Options* options) {
 }
 
 bool ParseSynthetic(const std::string& text, Options* options) {
+    static const std::set<std::string> kKeys = {"files", "dirs", "depth", "seed", "changes"};
     std::map<std::string, uint64_t> values;
+    std::optional<double> locality;
     size_t start = 0;
     while (start <= text.size()) {
         const size_t comma = std::min(text.find(',', start), text.size());
         const std::string field = text.substr(start, comma - start);
         const size_t equals = field.find('=');
         const std::string key = field.substr(0, equals);
-        uint64_t value = 0;
-        const bool known = key == "files" || key == "dirs" || key == "depth" || key == "seed";
-        if (equals == std::string::npos || !known ||
-            !ParseFullUnsigned(field.substr(equals + 1), &value) ||
-            !values.emplace(key, value).second) {
+        const std::string value = equals == std::string::npos ? "" : field.substr(equals + 1);
+        uint64_t number = 0;
+        double fraction = 0;
+        if (key == "locality" && !locality && ParseProbability(value, &fraction)) {
+            locality = fraction;
+        } else if (kKeys.count(key) == 0 || !ParseFullUnsigned(value, &number) ||
+                   !values.emplace(key, number).second) {
             return false;
         }
         start = comma + 1;
@@ -159,6 +168,8 @@ bool ParseSynthetic(const std::string& text, Options* options) {
         shape.depth = static_cast<unsigned>(std::min<uint64_t>(values["depth"], UINT_MAX));
     }
     if (values.count("seed")) shape.seed = values["seed"];
+    shape.changes = values.count("changes") ? values["changes"] : 0;
+    shape.locality = locality.value_or(1.0);
     options->synthetic = shape;
     return true;
 }
@@ -194,7 +205,7 @@ bool OptionsFromLookup(const std::function<const char*(const char*)>& lookup, Op
         *error = "CLUSTER_SIM_FAULT_RATE: " + *error;
         return false;
     }
-    if (!Synthetic::Check(read.synthetic, error)) {
+    if (!Synthetic::Check(read.synthetic, read.seed, error)) {
         *error = "CLUSTER_SIM_SYNTHETIC: " + *error;
         return false;
     }

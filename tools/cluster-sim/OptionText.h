@@ -19,9 +19,12 @@ bool ParseFaultRate(const std::string& text, Options* options);      // KIND:P
 bool ParseSeed(const std::string& text, Options* options);           // N
 bool ParseMaxConcurrent(const std::string& text, Options* options);  // N
 bool ParseLatency(const std::string& text, Options* options);        // MS or MS:JITTER
-// files=N,dirs=M[,depth=D][,seed=S], each key once, in any order. Only the text is checked
-// here; Synthetic::Check says whether the numbers make a tree.
+// files=N,dirs=M[,depth=D][,seed=S][,changes=C[,locality=L]], each key once, in any order,
+// L a plain decimal. Only the text is checked here; Synthetic::Check says whether the numbers
+// make a tree that holds its changes.
 bool ParseSynthetic(const std::string& text, Options* options);
+// What ParseSynthetic takes, for messages.
+extern const char* const kSyntheticForm;
 
 // Each rate from 0 to 1 and their sum at most 1; otherwise false with the reason.
 bool CheckFaultRates(const FaultRates& rates, std::string* error);

@@ -3,6 +3,8 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <cstdio>
+
 namespace clustersim {
 namespace {
 
@@ -44,8 +46,13 @@ const char* TypeName(FileType type) {
     return "FS_FILE_TYPE_FILE";
 }
 
-const char* ModeText(FileType type) {
-    switch (type) {
+std::string ModeText(const Attributes& attrs) {
+    if (attrs.mode) {
+        char text[8];
+        std::snprintf(text, sizeof(text), "%04o", static_cast<unsigned>(*attrs.mode & 07777));
+        return text;
+    }
+    switch (attrs.type) {
         case FileType::Directory:
             return "0755";
         case FileType::Symlink:
@@ -104,11 +111,13 @@ std::string RenderEntry(const Attributes& attrs, uint64_t childCount, const std:
     Put(writer, "symlink_target_type",
         attrs.type == FileType::Symlink ? "FS_FILE_TYPE_FILE" : "FS_FILE_TYPE_UNKNOWN");
     Put(writer, "id", std::to_string(attrs.id));
-    Put(writer, "mode", ModeText(attrs.type));
-    Put(writer, "owner", "500");
-    PutIdentity(writer, "owner_details", "LOCAL_USER", "500");
-    Put(writer, "group", "500");
-    PutIdentity(writer, "group_details", "LOCAL_GROUP", "500");
+    Put(writer, "mode", ModeText(attrs));
+    const std::string owner = std::to_string(attrs.owner);
+    const std::string group = std::to_string(attrs.group);
+    Put(writer, "owner", owner);
+    PutIdentity(writer, "owner_details", "LOCAL_USER", owner.c_str());
+    Put(writer, "group", group);
+    PutIdentity(writer, "group_details", "LOCAL_GROUP", group.c_str());
     Put(writer, "blocks", blocks);
     Put(writer, "datablocks", blocks);
     Put(writer, "metablocks", "1");

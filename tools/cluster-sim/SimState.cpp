@@ -15,6 +15,7 @@ namespace {
 // run of logins keeps a bounded set.
 constexpr std::chrono::hours kExpiredKept{1};
 constexpr size_t kFirstLook = 1024;
+const char* const kSyntheticRoot = "synthetic";
 
 std::string RandomToken() {
     constexpr size_t kBytes = 32;
@@ -42,6 +43,9 @@ NodePtr Snapshot::Resolve(const Names& names) const {
 
 SnapshotPtr SnapshotStore::Add(Snapshot snapshot) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    while (m_nextId == Synthetic::kBaseSnapshotId || m_nextId == Synthetic::kTargetSnapshotId) {
+        ++m_nextId;
+    }
     snapshot.id = m_nextId++;
     auto added = std::make_shared<const Snapshot>(std::move(snapshot));
     m_snapshots.emplace(added->id, added);
@@ -206,7 +210,23 @@ void ShareRegistry::Restore(std::vector<SmbShare> smb, std::vector<NfsExport> nf
 SimState::SimState(const Options& options)
     : accounts(options.users, options.tokenTtlSeconds),
       synthetic(options.synthetic, options.seed),
-      defaultPageSize(std::max(1u, options.defaultPageSize)) {}
+      syntheticChanges(synthetic, options.synthetic),
+      defaultPageSize(std::max(1u, options.defaultPageSize)) {
+    if (!synthetic.Enabled()) return;
+    const auto root = synthetic.Find({kSyntheticRoot});
+    for (const SyntheticVersion version : {SyntheticVersion::Base, SyntheticVersion::Target}) {
+        const bool base = version == SyntheticVersion::Base;
+        Snapshot snapshot;
+        snapshot.id = base ? Synthetic::kBaseSnapshotId : Synthetic::kTargetSnapshotId;
+        snapshot.name = base ? "synthetic-base" : "synthetic-target";
+        snapshot.timestamp = base ? SyntheticChanges::kBaseTime : SyntheticChanges::kTargetTime;
+        snapshot.sourceId = root->attrs.id;
+        snapshot.sourceNames = {kSyntheticRoot};
+        snapshot.root = MakeNode(root->attrs, {});
+        snapshot.synthetic = version;
+        syntheticSnapshots.push_back(std::make_shared<const Snapshot>(std::move(snapshot)));
+    }
+}
 
 SnapshotPtr SimState::TakeSnapshot(const std::string& name, const std::string& sourcePath,
                                    const std::string& expiration) {
@@ -227,6 +247,29 @@ SnapshotPtr SimState::TakeSnapshot(const std::string& name, const std::string& s
     snapshot.sourceNames = *names;
     snapshot.root = source;
     return snapshots.Add(std::move(snapshot));
+}
+
+SnapshotPtr SimState::FindSnapshot(uint64_t id) const {
+    for (const SnapshotPtr& snapshot : syntheticSnapshots) {
+        if (snapshot->id == id) return snapshot;
+    }
+    return snapshots.Find(id);
+}
+
+std::vector<SnapshotPtr> SimState::Snapshots() const {
+    std::vector<SnapshotPtr> all = snapshots.List();
+    all.insert(all.end(), syntheticSnapshots.begin(), syntheticSnapshots.end());
+    return all;
+}
+
+bool SimState::IsSyntheticSnapshot(uint64_t id) const {
+    return std::any_of(syntheticSnapshots.begin(), syntheticSnapshots.end(),
+                       [id](const SnapshotPtr& snapshot) { return snapshot->id == id; });
+}
+
+SyntheticView SimState::SyntheticAs(SyntheticVersion version) const {
+    return SyntheticView(synthetic,
+                         version == SyntheticVersion::Target ? &syntheticChanges : nullptr);
 }
 
 StateImage SimState::Image() const {

@@ -16,6 +16,8 @@
 #include "FileTree.h"
 #include "SimClock.h"
 #include "Synthetic.h"
+#include "SyntheticChanges.h"
+#include "SyntheticView.h"
 
 namespace clustersim {
 
@@ -27,6 +29,8 @@ struct Snapshot {
     uint64_t sourceId = 0;
     Names sourceNames;
     NodePtr root;  // the source directory as it was when taken
+    // The version of /synthetic it sees: only "synthetic-target" sees the changed one.
+    SyntheticVersion synthetic = SyntheticVersion::Base;
 
     // Whether the live path `names` is the source or below it.
     bool Contains(const Names& names) const;
@@ -40,7 +44,8 @@ using RenderedChanges = std::vector<std::string>;
 
 class SnapshotStore {
   public:
-    SnapshotPtr Add(Snapshot snapshot);  // assigns the id
+    // Assigns the id, never one of the synthetic snapshots' ids.
+    SnapshotPtr Add(Snapshot snapshot);
     std::vector<SnapshotPtr> List() const;
     SnapshotPtr Find(uint64_t id) const;
     bool Delete(uint64_t id);
@@ -139,6 +144,13 @@ struct SimState {
     SnapshotPtr TakeSnapshot(const std::string& name, const std::string& sourcePath,
                              const std::string& expiration);
 
+    // The snapshots of the store and, with a synthetic tree, "synthetic-base" and
+    // "synthetic-target", which come from the options and are never saved or deleted.
+    SnapshotPtr FindSnapshot(uint64_t id) const;
+    std::vector<SnapshotPtr> Snapshots() const;
+    bool IsSyntheticSnapshot(uint64_t id) const;
+    SyntheticView SyntheticAs(SyntheticVersion version) const;
+
     // Every counter is read after what it counts, so a saved counter is above every saved id
     // even while requests change things meanwhile.
     StateImage Image() const;
@@ -151,6 +163,8 @@ struct SimState {
     Accounts accounts;
     ShareRegistry shares;
     Synthetic synthetic;
+    SyntheticChanges syntheticChanges;
+    std::vector<SnapshotPtr> syntheticSnapshots;  // by id
     unsigned defaultPageSize;
 };
 

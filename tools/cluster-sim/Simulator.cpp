@@ -225,7 +225,7 @@ bool Simulator::Start(std::string* error) {
     }
     const Options& options = m_impl->options;
     if (!CheckFaultRates(options.faultRates, error)) return false;
-    if (!Synthetic::Check(options.synthetic, error)) {
+    if (!Synthetic::Check(options.synthetic, options.seed, error)) {
         *error = "synthetic tree: " + *error;
         return false;
     }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "Render.h"
+#include "SyntheticChanges.h"
 
 namespace clustersim {
 namespace {
@@ -18,7 +19,7 @@ constexpr unsigned kIdShift = 44;      // 2^44 is above kMaxFiles plus as many d
 constexpr uint64_t kNoDirectory = ~uint64_t{0};
 
 // Salts, so that the draws made for one entry do not depend on one another.
-enum Salt : uint64_t { kEntrySalt = 1, kSplitSalt, kRootSalt, kIdSalt };
+enum Salt : uint64_t { kEntrySalt = 1, kSplitSalt, kRootSalt, kIdSalt, kOtherSalts = 16 };
 
 constexpr int64_t kSecond = 1000000000;
 constexpr int64_t kDay = 86400 * kSecond;
@@ -107,11 +108,30 @@ uint64_t SubdirectoriesBefore(uint64_t k, uint64_t entries, uint64_t index) {
     return static_cast<uint64_t>(std::min<Wide>(count, k));
 }
 
-int64_t Draw(uint64_t draw, int64_t range) {
+int64_t DrawBelow(uint64_t draw, int64_t range) {
     return static_cast<int64_t>(draw % static_cast<uint64_t>(range));
 }
 
-Attributes DrawnAttributes(uint64_t draw, FileType type, uint64_t id) {
+std::optional<std::string> ShapeError(const SyntheticTree& shape) {
+    const std::string dirs = std::to_string(shape.dirs);
+    if (shape.files > Synthetic::kMaxFiles) {
+        return "files=" + std::to_string(shape.files) + " is more than " +
+               std::to_string(Synthetic::kMaxFiles);
+    }
+    if (shape.dirs == 0) return "dirs must be at least 1 (/synthetic itself)";
+    if (shape.dirs - 1 > shape.files) {
+        return "dirs=" + dirs + " needs files of at least " + std::to_string(shape.dirs - 1) +
+               ": every directory but /synthetic is one of the files";
+    }
+    if (shape.depth == 0 || shape.depth > Synthetic::kMaxDepth) {
+        return "depth must be from 1 to " + std::to_string(Synthetic::kMaxDepth);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Attributes Synthetic::DrawnAttributes(uint64_t draw, FileType type, uint64_t id) {
     Attributes attrs;
     attrs.type = type;
     attrs.id = id;
@@ -121,37 +141,24 @@ Attributes DrawnAttributes(uint64_t draw, FileType type, uint64_t id) {
     } else if (type == FileType::Symlink) {
         attrs.size = 8 + Mix(draw ^ 5) % 56;  // the length of its target
     }
-    attrs.creationTime = kEpoch + Draw(Mix(draw ^ 1), kSpan);
-    attrs.modificationTime = attrs.creationTime + Draw(Mix(draw ^ 2), kSpan / 4);
+    attrs.creationTime = kEpoch + DrawBelow(Mix(draw ^ 1), kSpan);
+    attrs.modificationTime = attrs.creationTime + DrawBelow(Mix(draw ^ 2), kSpan / 4);
     attrs.changeTime = attrs.modificationTime;
-    attrs.accessTime = attrs.modificationTime + Draw(Mix(draw ^ 3), 30 * kDay);
+    attrs.accessTime = attrs.modificationTime + DrawBelow(Mix(draw ^ 3), 30 * kDay);
     return attrs;
 }
 
-}  // namespace
-
-bool Synthetic::Check(const SyntheticTree& shape, std::string* error) {
+bool Synthetic::Check(const SyntheticTree& shape, uint64_t fallbackSeed, std::string* error) {
     if (shape.files == 0) return true;
-    const std::string dirs = std::to_string(shape.dirs);
-    if (shape.files > kMaxFiles) {
-        *error =
-            "files=" + std::to_string(shape.files) + " is more than " + std::to_string(kMaxFiles);
-    } else if (shape.dirs == 0) {
-        *error = "dirs must be at least 1 (/synthetic itself)";
-    } else if (shape.dirs - 1 > shape.files) {
-        *error = "dirs=" + dirs + " needs files of at least " + std::to_string(shape.dirs - 1) +
-                 ": every directory but /synthetic is one of the files";
-    } else if (shape.depth == 0 || shape.depth > kMaxDepth) {
-        *error = "depth must be from 1 to " + std::to_string(kMaxDepth);
-    } else {
-        return true;
+    if (const auto problem = ShapeError(shape)) {
+        *error = *problem;
+        return false;
     }
-    return false;
+    return SyntheticChanges::Check(Synthetic(shape, fallbackSeed), shape, error);
 }
 
 Synthetic::Synthetic(const SyntheticTree& shape, uint64_t fallbackSeed) {
-    std::string ignored;
-    if (shape.files == 0 || !Check(shape, &ignored)) return;
+    if (shape.files == 0 || ShapeError(shape)) return;
     m_files = shape.files;
     m_dirs = shape.dirs;
     m_leaves = m_files - (m_dirs - 1);
@@ -179,16 +186,9 @@ std::optional<SyntheticEntry> Synthetic::Find(const Names& names) const {
     SyntheticEntry entry = RootEntry();
     for (size_t at = 1; at < names.size(); ++at) {
         if (entry.attrs.type != FileType::Directory) return std::nullopt;
-        const std::string& name = names[at];
-        const uint64_t entries = entry.childCount;
-        const size_t width = NameWidth(entries);
-        const std::string digits = name.substr(0, width);
-        if (name.size() <= width || digits.find_first_not_of("0123456789") != std::string::npos) {
-            return std::nullopt;
-        }
-        const uint64_t index = std::stoull(digits);
-        if (index >= entries || Name(entry.directory, index) != name) return std::nullopt;
-        entry = Entry(entry.directory, index);
+        const auto index = IndexOf(entry.directory, names[at]);
+        if (!index || Name(entry.directory, *index) != names[at]) return std::nullopt;
+        entry = Entry(entry.directory, *index);
     }
     return entry;
 }
@@ -288,6 +288,44 @@ uint64_t Synthetic::LeavesBefore(uint64_t directory) const {
     const uint64_t first = directory - directory % 2;
     const uint64_t even = first * (m_leaves / m_dirs) + std::min(first, m_leaves % m_dirs);
     return directory == first ? even : even + Leaves(first);
+}
+
+uint64_t Synthetic::LeavesBeforeEntry(uint64_t directory, uint64_t index) const {
+    return index - SubdirectoriesBefore(ChildDirectories(directory), EntryCount(directory), index);
+}
+
+// The first index with more than `leaf` leaves up to and including it.
+uint64_t Synthetic::LeafEntry(uint64_t directory, uint64_t leaf) const {
+    uint64_t low = leaf;
+    uint64_t high = leaf + ChildDirectories(directory);
+    while (low < high) {
+        const uint64_t middle = low + (high - low) / 2;
+        if (LeavesBeforeEntry(directory, middle + 1) > leaf) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    return low;
+}
+
+bool Synthetic::IsLeaf(uint64_t directory, uint64_t index) const {
+    return !SlotAt(directory, index).directory;
+}
+
+std::optional<uint64_t> Synthetic::IndexOf(uint64_t directory, std::string_view name) const {
+    const uint64_t entries = EntryCount(directory);
+    const size_t width = NameWidth(entries);
+    const std::string_view digits = name.substr(0, width);
+    if (name.size() <= width || digits.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const uint64_t index = std::stoull(std::string(digits));
+    return index < entries ? std::optional<uint64_t>(index) : std::nullopt;
+}
+
+uint64_t Synthetic::Draw(uint64_t salt, uint64_t first, uint64_t second) const {
+    return Hash(m_seed, first, second, static_cast<Salt>(kOtherSalts + salt));
 }
 
 Synthetic::Slot Synthetic::SlotAt(uint64_t directory, uint64_t index) const {

@@ -17,6 +17,19 @@
 // name is found again by reading its digits. Ids: the directory with number d has id B + d,
 // leaf l of the whole tree (counted directory by directory) B + dirs + l, B being a seeded
 // multiple of 2^44, far above the ids the live tree hands out and below 2^53.
+//
+// Changes (SyntheticChanges.h). With changes=N, snapshot "synthetic-base" (id 2000000001) sees
+// the tree above and "synthetic-target" (id 2000000002) sees it with N changes applied; both
+// ids fit a signed 32-bit number and lie far beyond the ids the snapshot store hands out, which
+// skips them. The active directories are a contiguous run of ceil(locality * dirs) directory
+// numbers from a seeded start; their Lr leaves, in directory-number then entry order, are the
+// change slots, and change i (0 <= i < N <= Lr, in diff order) sits at slot floor(i * Lr / N),
+// so each change has a leaf of its own and a directory's changes come one after another. By
+// i mod 10: 0, 1 create a file and 2 an empty directory, named after the slot's leaf with
+// "-new" (and an extension, for a file) added, so it sorts right after that leaf, with id
+// B + 2^43 + i; 3, 4 delete the leaf; 5, 6, 7 modify its content (size, modification and change
+// time); 8, 9 its metadata only (mode, owner, group, change time). Directories are never
+// reported as modified, though their entries change.
 #pragma once
 
 #include <cstdint>
@@ -40,9 +53,15 @@ class Synthetic {
   public:
     static constexpr uint64_t kMaxFiles = 1000000000000;  // a trillion
     static constexpr unsigned kMaxDepth = 255;
+    static constexpr uint64_t kBaseSnapshotId = 2000000001;
+    static constexpr uint64_t kTargetSnapshotId = 2000000002;
+    // The number of a directory that only the changes made: it holds nothing.
+    static constexpr uint64_t kCreatedDirectory = ~uint64_t{0};
 
-    // False with the reason for a shape that cannot be made; no files is no tree, and fine.
-    static bool Check(const SyntheticTree& shape, std::string* error);
+    // False with the reason for a shape that cannot be made, or cannot hold its changes; no
+    // files is no tree, and fine. `fallbackSeed` as for the constructor: where the changes
+    // go depends on the seed.
+    static bool Check(const SyntheticTree& shape, uint64_t fallbackSeed, std::string* error);
 
     // `fallbackSeed` serves when the shape has no seed. A shape that fails Check makes no tree.
     Synthetic(const SyntheticTree& shape, uint64_t fallbackSeed);
@@ -66,6 +85,25 @@ class Synthetic {
     // `root` with /synthetic among its entries (in place of any real one), for "/" itself.
     NodePtr Grafted(const NodePtr& root) const;
 
+    // What the changes are made from.
+    uint64_t Directories() const { return m_dirs; }
+    uint64_t Seed() const { return m_seed; }
+    uint64_t IdBase() const { return m_idBase; }
+    // The leaves (files and symlinks) of the directories numbered below `directory` (which
+    // may be Directories()).
+    uint64_t LeavesBefore(uint64_t directory) const;
+    // The leaves of the directory before entry `index` (which may be EntryCount).
+    uint64_t LeavesBeforeEntry(uint64_t directory, uint64_t index) const;
+    // The entry index of the directory's leaf number `leaf`.
+    uint64_t LeafEntry(uint64_t directory, uint64_t leaf) const;
+    bool IsLeaf(uint64_t directory, uint64_t index) const;
+    // The entry whose name has the digits `name` starts with; nullopt when none has.
+    std::optional<uint64_t> IndexOf(uint64_t directory, std::string_view name) const;
+    // A seeded draw, for anything else made of the tree's seed.
+    uint64_t Draw(uint64_t salt, uint64_t first, uint64_t second) const;
+    // Seeded sizes and times from `draw`, as every generated entry has them.
+    static Attributes DrawnAttributes(uint64_t draw, FileType type, uint64_t id);
+
   private:
     struct Slot {
         bool directory = false;
@@ -76,7 +114,6 @@ class Synthetic {
     uint64_t FirstChild(uint64_t directory) const;
     uint64_t BaseLeaves(uint64_t directory) const;
     uint64_t Leaves(uint64_t directory) const;
-    uint64_t LeavesBefore(uint64_t directory) const;
     Slot SlotAt(uint64_t directory, uint64_t index) const;
     FileType TypeAt(uint64_t directory, uint64_t index, const Slot& slot) const;
     std::string MakeName(uint64_t directory, uint64_t index, FileType type, uint64_t entries) const;

@@ -28,13 +28,20 @@ const char* const kUsage =
     "  --files N                a directory /big with N files\n"
     "  --diff N                 snapshots diff-base and diff-target of /diff, N changes apart\n"
     "  --no-demo                no demo tree, snapshots, shares or exports\n"
-    "  --synthetic files=N,dirs=M[,depth=D][,seed=S]\n"
+    "  --synthetic files=N,dirs=M[,depth=D][,seed=S][,changes=C[,locality=L]]\n"
     "                           a read-only tree under /synthetic generated on demand, never\n"
     "                           held in memory: N entries in all (M - 1 of them directories,\n"
     "                           the rest files and a few symlinks; 1 <= M <= N + 1) in M\n"
     "                           directories counting /synthetic, none more than D levels\n"
     "                           below it (default 4); names, sizes, times and ids come from S\n"
-    "                           (default: --seed), the same in every run\n"
+    "                           (default: --seed), the same in every run. Snapshots\n"
+    "                           synthetic-base (id 2000000001) and synthetic-target\n"
+    "                           (2000000002) of /synthetic differ by C generated changes\n"
+    "                           (default 0; by change number mod 10: 0-1 create a file,\n"
+    "                           2 an empty directory, 3-4 delete a file or symlink, 5-7\n"
+    "                           modify content, 8-9 metadata only), one per file or symlink\n"
+    "                           at most, in a run of a fraction L (0 < L <= 1, default 1) of\n"
+    "                           the directories; live /synthetic is the base\n"
     "  --page-size N            page size when a request gives no limit (default 1000)\n"
     "  --state-dir DIR          keep the cluster in DIR between runs (made if missing, one run\n"
     "                           at a time); a saved cluster there is loaded and the seeding\n"
@@ -186,11 +193,11 @@ bool Parse(int argc, char** argv, CommandLine* line, std::string* error) {
         } else if (!ApplyValue(flag, argv[++i], line)) {
             *error = "bad value for " + flag + ": " + argv[i];
             if (flag == "--synthetic")
-                *error += " is not files=N,dirs=M[,depth=D][,seed=S] with N from 1";
+                *error += std::string(" is not ") + clustersim::kSyntheticForm;
             return false;
         }
     }
-    if (!clustersim::Synthetic::Check(line->options.synthetic, error)) {
+    if (!clustersim::Synthetic::Check(line->options.synthetic, line->options.seed, error)) {
         *error = "bad value for --synthetic: " + *error;
         return false;
     }
