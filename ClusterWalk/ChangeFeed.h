@@ -29,12 +29,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Cluster/ClusterParser.h"
 #include "ClusterWalk/Checkpoint.h"
 #include "ClusterWalk/ClusterWalkExport.h"
 #include "ClusterWalk/Job.h"
+#include "ClusterWalk/ResilientSession.h"
 
 namespace clusterwalk {
 
@@ -120,6 +122,8 @@ struct ChangeCheckpoint {
     std::string note;  // the caller's, as `commit` returned it
 };
 
+struct ParentListing;
+
 class CChangeFeed {
   public:
     // The password is kept in this object's memory only, and wiped when it is destroyed.
@@ -152,6 +156,30 @@ class CChangeFeed {
   private:
     struct State;
     struct Resume;
+    struct Window;
+    struct Group;
+    ChangeSummary RunFeed(uint64_t olderSnapshotId, uint64_t newerSnapshotId,
+                          const ChangeSink& sink, const ChangeFeedOptions& options);
+    std::string Refusal(uint64_t olderSnapshotId, uint64_t newerSnapshotId,
+                        const ChangeFeedOptions& options) const;
+    void StartThreads(State& state, std::vector<std::thread>& threads);
+    void RunReader(State& state);
+    void ReadPages(State& state, CResilientSession& session);
+    void ReadWindows(State& state, CResilientSession& session);
+    bool ReadPage(State& state, CResilientSession& session, std::string& link,
+                  std::vector<Cluster::CSnapshotDiffInfo>& changes);
+    bool FillWindow(State& state, CResilientSession& session, std::string& link, Window& window);
+    void AddWindow(State& state, std::unique_ptr<Window> window, bool last);
+    static void DropDelivered(State& state);
+    void RunConnection(State& state);
+    void ListGroups(State& state, CResilientSession& session);
+    void ListGroup(State& state, CResilientSession& session, Group& group);
+    static bool Listed(State& state, const ParentListing& listing, const std::string& parent,
+                       uint64_t snapshotId);
+    bool Deliver(State& state, std::vector<ChangeRecord>& records, const ChangeTotals& counts,
+                 const std::function<void()>& delivered);
+    void RunCheckpoints(State& state);
+    void SaveCheckpoint(State& state);
 
     const std::shared_ptr<CJob> m_job;
     const std::string m_baseUrl;

@@ -18,7 +18,9 @@ namespace clusterwalk {
 
 namespace {
 
-constexpr const char* kMagic = "clusterwalk-checkpoint 1";
+constexpr CheckpointFormat kWalkFormat{"clusterwalk-checkpoint 1", "walk", 2};
+// Of a file in another format, so much of its first line is named.
+constexpr size_t kMagicShown = 40;
 
 std::string SystemError(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
@@ -129,8 +131,8 @@ bool CCheckpointFile::Exists() const {
     return !m_path.empty() && ::stat(m_path.c_str(), &status) == 0;
 }
 
-bool CCheckpointFile::Load(CheckpointHeader& header, const UnitVisitor& unit,
-                           std::string& error) const {
+bool CCheckpointFile::LoadLines(const CheckpointFormat& format, const LineReader& reader,
+                                std::string& error) const {
     std::ifstream in(m_path, std::ios::binary);
     if (!in) {
         error = SystemError("cannot read", m_path);
@@ -148,24 +150,21 @@ bool CCheckpointFile::Load(CheckpointHeader& header, const UnitVisitor& unit,
         return true;
     };
     try {
-        CheckpointHeader loaded;
-        if (!next() || line != kMagic) return fail("not a walk checkpoint");
-        if (!next() || !ParseTotals(line, loaded.totals)) return fail("bad totals");
-        if (!next() || !ParseNote(line, loaded.note)) return fail("bad note");
-        uint64_t units = 0;
+        if (!next()) return fail("empty, not a " + std::string(format.kind) + " checkpoint");
+        if (line != format.magic)
+            return fail("not a " + std::string(format.kind) + " checkpoint: it begins with [" +
+                        EscapeField(line.substr(0, kMagicShown)) + "]");
+        size_t index = 0;
         while (next()) {
-            if (line.compare(0, 4, "end ") == 0) {
+            if (index >= format.headerLines && line.compare(0, 4, "end ") == 0) {
                 uint64_t count = 0;
-                if (!ParseDecimal(line.substr(4), count) || count != units)
-                    return fail("unit count does not match");
-                header = std::move(loaded);
+                if (!ParseDecimal(line.substr(4), count) || count != index - format.headerLines)
+                    return fail("record count does not match");
                 return true;
             }
-            WalkUnit parsed;
             std::string why;
-            if (!ParseUnit(line, parsed, why)) return fail(why);
-            unit(parsed);
-            ++units;
+            if (!reader(index, line, why)) return fail(why);
+            ++index;
         }
         return fail("cut short: no end line");
     } catch (const std::exception& exception) {
@@ -173,28 +172,68 @@ bool CCheckpointFile::Load(CheckpointHeader& header, const UnitVisitor& unit,
     }
 }
 
-bool CCheckpointFile::Save(const CheckpointHeader& header,
-                           const std::function<void(const UnitVisitor&)>& forEachUnit,
-                           std::string& error) {
+bool CCheckpointFile::SaveLines(const CheckpointFormat& format,
+                                const std::function<void(const LineVisitor&)>& forEachLine,
+                                std::string& error) {
     try {
         CTemporaryFile file(m_path + ".new");
-        file.WriteLine(kMagic);
-        file.WriteLine(TotalsLine(header.totals));
-        file.WriteLine("note " + EscapeField(header.note));
-        uint64_t units = 0;
-        forEachUnit([&](const WalkUnit& unit) {
-            const std::string line = FormatUnit(unit);
-            if (line.empty()) throw std::bad_alloc();
+        file.WriteLine(format.magic);
+        size_t lines = 0;
+        forEachLine([&](const std::string& line) {
+            if (line.find('\n') != std::string::npos)
+                throw std::invalid_argument("a checkpoint line holds a line break");
             file.WriteLine(line);
-            ++units;
+            ++lines;
         });
-        file.WriteLine("end " + std::to_string(units));
+        if (lines < format.headerLines) throw std::invalid_argument("checkpoint header cut short");
+        file.WriteLine("end " + std::to_string(lines - format.headerLines));
         file.Replace(m_path);
         return true;
     } catch (const std::exception& exception) {
         error = "checkpoint not saved: " + std::string(exception.what());
         return false;
     }
+}
+
+bool CCheckpointFile::Load(CheckpointHeader& header, const UnitVisitor& unit,
+                           std::string& error) const {
+    CheckpointHeader loaded;
+    const bool read = LoadLines(
+        kWalkFormat,
+        [&](size_t index, const std::string& line, std::string& why) {
+            if (index == 0) {
+                why = "bad totals";
+                return ParseTotals(line, loaded.totals);
+            }
+            if (index == 1) {
+                why = "bad note";
+                return ParseNote(line, loaded.note);
+            }
+            WalkUnit parsed;
+            if (!ParseUnit(line, parsed, why)) return false;
+            unit(parsed);
+            return true;
+        },
+        error);
+    if (read) header = std::move(loaded);
+    return read;
+}
+
+bool CCheckpointFile::Save(const CheckpointHeader& header,
+                           const std::function<void(const UnitVisitor&)>& forEachUnit,
+                           std::string& error) {
+    return SaveLines(
+        kWalkFormat,
+        [&](const LineVisitor& write) {
+            write(TotalsLine(header.totals));
+            write("note " + EscapeField(header.note));
+            forEachUnit([&](const WalkUnit& unit) {
+                const std::string line = FormatUnit(unit);
+                if (line.empty()) throw std::bad_alloc();
+                write(line);
+            });
+        },
+        error);
 }
 
 bool CCheckpointFile::Remove(std::string& error) {

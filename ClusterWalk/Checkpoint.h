@@ -1,4 +1,5 @@
-// A tree walk's checkpoint: what it had delivered, the caller's note about its own output, and
+// A tree walk's checkpoint (and, through SaveLines/LoadLines, the change feed's): what it had
+// delivered, the caller's note about its own output, and
 // the units still to do, in one text file replaced atomically. A run resumed from it delivers
 // exactly what the interrupted run had not delivered by the time it was written, so a caller
 // that commits its output together with the checkpoint (the note holds how far the output
@@ -8,6 +9,7 @@
 // instead of interleaving its writes with the first one's.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,9 +35,21 @@ struct CheckpointHeader {
     std::string note;
 };
 
+// How one kind of checkpoint is laid out: its first line, what a reader calls it, and how many
+// lines follow that first one before the records the end line counts.
+struct CheckpointFormat {
+    const char* magic;
+    const char* kind;  // e.g. "walk", for "not a walk checkpoint"
+    size_t headerLines;
+};
+
 class CCheckpointFile {
   public:
     using UnitVisitor = std::function<void(const WalkUnit&)>;
+    using LineVisitor = std::function<void(const std::string&)>;
+    // Takes the line after the magic one numbered `index` (0 first); false, with `why`, when
+    // the line is not what it should be.
+    using LineReader = std::function<bool(size_t index, const std::string& line, std::string& why)>;
 
     CLUSTERWALK_API CCheckpointFile();
     CLUSTERWALK_API ~CCheckpointFile();
@@ -61,6 +75,15 @@ class CCheckpointFile {
     CLUSTERWALK_API bool Save(const CheckpointHeader& header,
                               const std::function<void(const UnitVisitor&)>& forEachUnit,
                               std::string& error);
+
+    // What Save and Load are made of, for the library's other checkpoint formats: every line
+    // that `forEachLine` hands its visitor (no line breaks), under the format's magic line and
+    // over an end line that counts the records after the header lines. Loading refuses a file
+    // of another format, naming the line it begins with.
+    bool SaveLines(const CheckpointFormat& format,
+                   const std::function<void(const LineVisitor&)>& forEachLine, std::string& error);
+    bool LoadLines(const CheckpointFormat& format, const LineReader& line,
+                   std::string& error) const;
 
     // Deletes the checkpoint (not the lock file): the walk it described is done.
     CLUSTERWALK_API bool Remove(std::string& error);

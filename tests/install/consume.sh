@@ -39,6 +39,12 @@ grep -q 'notes 2026.txt' "$work/directory.txt"
 run "$work/build/walk_tree" /home/ "$work/tree.checkpoint" "$work/tree.txt" 2>/dev/null
 grep -q 'notes 2026.txt' "$work/tree.txt"
 [[ ! -e "$work/tree.checkpoint" ]] || { echo "walk_tree left its checkpoint" >&2; exit 1; }
+# The demo's home-daily-1 predates a modified, a new and a deleted file below /home: a snapshot
+# taken now holds the same changes since it.
+run "$work/build/incremental_backup" /home home-daily-1 > "$work/plan.txt" 2>/dev/null
+grep -q '^copy 3 (4425 bytes):' "$work/plan.txt"
+grep -q 'content .*/home/alice/notes 2026.txt' "$work/plan.txt"
+grep -qx '  /home/bob/todo.txt' "$work/plan.txt"
 run "$work/build/read_shares" > "$work/shares.txt"
 grep -q '^first share: ' "$work/shares.txt"
 echo "installed package consumed: $(wc -l < "$work/listing.txt") snapshots listed, all examples ran"

@@ -13,11 +13,13 @@ cluster_add_gtest(clusterctl_output_unit_tests
     SOURCES ${PROJECT_SOURCE_DIR}/tests/unit/test_clusterctl_output.cpp
     LIBS clusterctl_output RapidJSON::RapidJSON)
 
-# What `find` keeps of a walk and what `du` tallies and prints, on entries made up in the test.
+# What `find` keeps of a walk, what `du` tallies and prints and what `changes` makes of the
+# feed's records, on entries made up in the test.
 cluster_add_gtest(clusterctl_tree_report_tests
     SOURCES
         ${PROJECT_SOURCE_DIR}/tests/unit/test_find_filter.cpp
         ${PROJECT_SOURCE_DIR}/tests/unit/test_du_report.cpp
+        ${PROJECT_SOURCE_DIR}/tests/unit/test_change_rows.cpp
     INCLUDES ${PROJECT_SOURCE_DIR}/tests/support
     LIBS clusterctl_tree_reports)
 
@@ -27,5 +29,14 @@ cluster_add_gtest(clusterctl_walk_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/clusterctl_walk_tests.cpp
     INCLUDES ${CMAKE_CURRENT_LIST_DIR}
     LIBS clustersim clusterwalk child_process RapidJSON::RapidJSON
+    TOOLS clusterctl
+    PROPERTIES TIMEOUT 120)
+
+# `changes` over snapshots of a small tree: the forms, the path lists read back by rsync, and a
+# run killed and resumed.
+cluster_add_gtest(clusterctl_changes_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/clusterctl_changes_tests.cpp
+    INCLUDES ${CMAKE_CURRENT_LIST_DIR}
+    LIBS clustersim child_process RapidJSON::RapidJSON
     TOOLS clusterctl
     PROPERTIES TIMEOUT 120)

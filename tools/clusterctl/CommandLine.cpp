@@ -42,7 +42,8 @@ const char* const kFooter = R"(Environment:
 Exit status:
   0 success, 1 any other failure, 2 usage error, 3 no cluster configured,
   4 authentication rejected, 5 not found, 6 cannot reach the cluster (network or TLS),
-  7 incomplete (part of a walk failed), 130 interrupted (SIGINT), 143 terminated (SIGTERM).
+  7 incomplete (part of a walk or change feed failed; --resume goes on with it),
+  130 interrupted (SIGINT), 143 terminated (SIGTERM).
 
 `clusterctl help COMMAND` shows the options of a command.)";
 
@@ -62,6 +63,7 @@ struct Arguments {
     FindOptions find;
     FindOptionTexts findTexts;
     DiskUsageOptions du;
+    ChangesOptions changes;
     std::optional<unsigned> duDepth;
     bool duSummary = false;
 };
@@ -369,6 +371,32 @@ void AddDuCommand(CLI::App& app, Invocation& invocation, Arguments& args) {
     });
 }
 
+void AddChangesCommand(CLI::App& app, Invocation& invocation, Arguments& args) {
+    CLI::App* changes = AddCommand(
+        app, "changes",
+        "The changes between two snapshots with the newer one's attributes, read in parallel; "
+        "an incremental backup's file list");
+    ChangesOptions& options = args.changes;
+    AddSnapshot(changes, "older", options.older, "The older snapshot");
+    AddSnapshot(changes, "newer", options.newer, "The newer snapshot");
+    changes->add_flag("--paths-only", options.pathsOnly,
+                      "Write only the paths, one a line (or NUL-terminated with -0), as rsync "
+                      "--files-from reads them; no attributes are read");
+    AddPrint0(changes, args);
+    changes->add_flag("--relative", options.relative,
+                      "Paths relative to the snapshot's source directory, as rsync takes them "
+                      "from the source's copy");
+    changes->add_option("--deleted-to", options.deletedTo,
+                        "Write the deletions to this file, in the same form, instead of with "
+                        "the rest; committed with each checkpoint like --output-file");
+    AddWalkOptions(changes, options.walk);
+    changes->callback([&invocation, &args] {
+        invocation.run = [options = args.changes](CommandContext& context) {
+            return ListChanges(context, options);
+        };
+    });
+}
+
 void AddFileCommands(CLI::App& app, Invocation& invocation, Arguments& args) {
     CLI::App* ls = AddCommand(app, "ls", "List a directory");
     ls->add_option("path", args.list.path, "Absolute path of the directory")->required();
@@ -590,6 +618,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Invocation& invocatio
     AddFileCommands(app, invocation, args);
     AddFindCommand(app, invocation, args);
     AddDuCommand(app, invocation, args);
+    AddChangesCommand(app, invocation, args);
     AddShareCommands(app, invocation, args, "smb", "SMB shares", ListSmbShares, ShowSmbShare);
     AddShareCommands(app, invocation, args, "nfs", "NFS exports", ListNfsExports, ShowNfsExport);
     AddHelpCommand(app, settings);

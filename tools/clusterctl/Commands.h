@@ -51,6 +51,16 @@ struct DiskUsageOptions {
     size_t depth = SIZE_MAX;  // rows for directories at most this deep; -s: 0
 };
 
+// `changes OLDER NEWER`: the snapshots as named on the command line, resolved when run.
+struct ChangesOptions {
+    std::string older;
+    std::string newer;
+    bool pathsOnly = false;  // the feed without attributes: paths alone
+    bool relative = false;   // paths below the snapshot's source directory
+    std::string deletedTo;   // empty: deletions go with the rest
+    WalkCommandOptions walk;
+};
+
 CZuError Login(CommandContext& context);
 
 CZuError ListSnapshots(CommandContext& context);
@@ -59,6 +69,7 @@ CZuError CreateSnapshot(CommandContext& context, const std::string& name, const 
                         const std::string& expiration);
 CZuError DeleteSnapshot(CommandContext& context, uint64_t snapshotId);
 CZuError DiffSnapshots(CommandContext& context, uint64_t olderId, uint64_t newerId);
+CZuError ListChanges(CommandContext& context, const ChangesOptions& options);
 
 CZuError ListDirectory(CommandContext& context, const ListOptions& options);
 CZuError ListTree(CommandContext& context, const ListOptions& options);

@@ -72,13 +72,18 @@ void WriteTextField(JsonWriter& writer, const Field& field) {
     WriteJsonString(writer, Base64(field.text));
 }
 
-std::string JsonObject(const Selection& fields) {
+// A selected field the row lacks is null: a deleted file has no size, which is not a size of 0.
+std::string JsonObject(const Selection& fields, const std::vector<std::string>& names) {
     rapidjson::StringBuffer buffer;
     JsonWriter writer(buffer);
     writer.StartObject();
-    for (const Field* field : fields) {
-        if (field == nullptr) continue;
-        writer.Key(field->name.data(), static_cast<rapidjson::SizeType>(field->name.size()));
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const Field* field = fields[i];
+        writer.Key(names[i].data(), static_cast<rapidjson::SizeType>(names[i].size()));
+        if (field == nullptr) {
+            writer.Null();
+            continue;
+        }
         switch (field->kind) {
             case Field::Kind::Number:
                 writer.Uint64(field->number);
@@ -171,11 +176,12 @@ Selection Select(const Fields& row, const std::vector<std::string>& names) {
 }
 
 std::string ItemText(const OutputOptions& options, const Fields& fields, bool escape) {
-    const Selection selection = Select(fields, ShownNames(options, fields, false));
+    const std::vector<std::string> shown = ShownNames(options, fields, false);
+    const Selection selection = Select(fields, shown);
     switch (options.format) {
         case Format::Json:
         case Format::JsonLines:
-            return JsonObject(selection) + '\n';
+            return JsonObject(selection, shown) + '\n';
         case Format::Csv: {
             std::vector<std::string> names;
             for (const Field* field : selection) names.push_back(field->name);
@@ -296,12 +302,13 @@ void Listing::Flush() {
             // One row a line, the separating comma leading the next, so that every page ends
             // with a whole line (a progress line may be drawn below it).
             for (const Fields& row : m_rows) {
-                Write((m_started ? "," : "[\n") + JsonObject(Select(row, m_names)) + '\n');
+                Write((m_started ? "," : "[\n") + JsonObject(Select(row, m_names), m_names) + '\n');
                 m_started = true;
             }
             break;
         case Format::JsonLines:
-            for (const Fields& row : m_rows) Write(JsonObject(Select(row, m_names)) + '\n');
+            for (const Fields& row : m_rows)
+                Write(JsonObject(Select(row, m_names), m_names) + '\n');
             break;
         case Format::Csv:
             if (!m_started && !m_rows.empty() && m_headings) Write(CsvHeading(m_names));

@@ -55,6 +55,17 @@ void ProgressLine::UpdateWalk(const clusterwalk::WalkProgress& walk) {
                   RetriesText(walk.retries));
 }
 
+void ProgressLine::UpdateChanges(const clusterwalk::ChangeProgress& feed) {
+    const Clock::time_point now = Clock::now();
+    if (now - m_start < kWalkQuietTime || !Due(now)) return;
+    Show(now, Text("%llu changes, %.0f changes/s, %llu difference pages, %llu groups pending, "
+                   "%u being listed",
+                   static_cast<unsigned long long>(feed.changes), Rate(feed.changes, now),
+                   static_cast<unsigned long long>(feed.differencePages),
+                   static_cast<unsigned long long>(feed.groupsPending), feed.listing) +
+                  RetriesText(feed.retries));
+}
+
 bool ProgressLine::Due(Clock::time_point now) const {
     return m_enabled && now - m_lastDraw >= kRedrawInterval;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "ClusterWalk/ChangeFeed.h"
 #include "ClusterWalk/Pager.h"
 #include "ClusterWalk/TreeWalker.h"
 
@@ -26,6 +27,8 @@ class ProgressLine {
     void Update(const clusterwalk::PageCount& count, uint64_t retries);
     // The same for a walk over many connections, from its first second on.
     void UpdateWalk(const clusterwalk::WalkProgress& walk);
+    // The same for a change feed.
+    void UpdateChanges(const clusterwalk::ChangeProgress& feed);
     // Call before writing a page of output.
     void BeforeOutput();
     void Clear();

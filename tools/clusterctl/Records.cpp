@@ -17,18 +17,6 @@ std::string ModeText(uint64_t mode, ModeReading reading) {
     return Printf(reading == ModeReading::Value ? "%04" PRIo64 : "%04" PRIu64, mode);
 }
 
-const char* OperationName(Cluster::SnapshotDiffOperation operation) {
-    switch (operation) {
-        case Cluster::SNAPSHOT_DIFF_CREATE:
-            return "create";
-        case Cluster::SNAPSHOT_DIFF_DELETE:
-            return "delete";
-        case Cluster::SNAPSHOT_DIFF_MODIFY:
-            return "modify";
-    }
-    return "unknown";
-}
-
 // Days since 1970-01-01 as a proleptic Gregorian date (Howard Hinnant's civil_from_days):
 // gmtime_r and strftime cost more than the rest of a listing row together.
 void CivilDate(int64_t days, int64_t& year, unsigned& month, unsigned& day) {
@@ -96,6 +84,18 @@ std::string HumanSize(uint64_t bytes) {
     char text[32];
     std::snprintf(text, sizeof text, value < 9.95 ? "%.1f%c" : "%.0f%c", value, kUnits[unit]);
     return text;
+}
+
+const char* OperationName(Cluster::SnapshotDiffOperation operation) {
+    switch (operation) {
+        case Cluster::SNAPSHOT_DIFF_CREATE:
+            return "create";
+        case Cluster::SNAPSHOT_DIFF_DELETE:
+            return "delete";
+        case Cluster::SNAPSHOT_DIFF_MODIFY:
+            return "modify";
+    }
+    return "unknown";
 }
 
 Fields SnapshotFields(const Cluster::CSnapshotInfo& snapshot) {

@@ -93,6 +93,11 @@ CZuError Session::Run(clusterwalk::RequestKind kind, const std::function<CZuErro
     return m_resilient->Run(kind, attempt);
 }
 
+std::unique_ptr<clusterwalk::CChangeFeed> Session::NewChangeFeed(unsigned connections) const {
+    return std::make_unique<clusterwalk::CChangeFeed>(m_job, m_url, m_user, m_password,
+                                                      connections);
+}
+
 std::unique_ptr<clusterwalk::CTreeWalker> Session::NewWalker(unsigned connections) const {
     return std::make_unique<clusterwalk::CTreeWalker>(m_job, m_url, m_user, m_password,
                                                       connections);

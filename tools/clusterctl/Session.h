@@ -13,6 +13,7 @@
 #include "Cluster/ClusterFileSystemQueries.h"
 #include "Cluster/ClusterShares.h"
 #include "Cluster/ClusterSnapshotQueries.h"
+#include "ClusterWalk/ChangeFeed.h"
 #include "ClusterWalk/Job.h"
 #include "ClusterWalk/ResilientSession.h"
 #include "ClusterWalk/TreeWalker.h"
@@ -77,6 +78,8 @@ class Session {
     // A walker whose `connections` sessions log in as this one did and share its job: one
     // rate limit, one retry budget, one cancellation.
     std::unique_ptr<clusterwalk::CTreeWalker> NewWalker(unsigned connections) const;
+    // A change feed over `connections` sessions, likewise.
+    std::unique_ptr<clusterwalk::CChangeFeed> NewChangeFeed(unsigned connections) const;
     clusterwalk::CJob& Job() const { return *m_job; }
 
   private:

@@ -140,8 +140,12 @@ void ReportWalk(const clusterwalk::WalkSummary& summary, double seconds, bool on
 
 void WriteSummaryFile(const std::string& path, const clusterwalk::WalkSummary& summary,
                       double seconds) {
+    WriteSummaryText(path, SummaryJson(summary, seconds));
+}
+
+void WriteSummaryText(const std::string& path, const std::string& json) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << SummaryJson(summary, seconds);
+    out << json;
     out.flush();
     if (!out) {
         throw Failure(kExitFailure,

@@ -15,5 +15,7 @@ void ReportWalk(const clusterwalk::WalkSummary& summary, double seconds, bool on
 // Throws Failure when the file cannot be written.
 void WriteSummaryFile(const std::string& path, const clusterwalk::WalkSummary& summary,
                       double seconds);
+// Any run's account, made elsewhere; throws Failure likewise.
+void WriteSummaryText(const std::string& path, const std::string& json);
 
 }  // namespace clusterctl
