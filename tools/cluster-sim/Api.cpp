@@ -463,7 +463,7 @@ void Api::ChangesSince(const Call& call, httplib::Response& response) const {
     Reply(response, 200, entries.Close(ChangesPaging(*newer, *older, limit, end, changes->size())));
 }
 
-// The generated changes, page by page, taken in reverse for the base since the target.
+// The generated changes, page by page; for the base since the target, creates and deletes swap.
 void Api::SyntheticChangesSince(const Snapshot& newer, const Snapshot& older, const Call& call,
                                 httplib::Response& response) const {
     const uint64_t limit =

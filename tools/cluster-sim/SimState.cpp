@@ -30,6 +30,20 @@ std::string RandomToken() {
     return token;
 }
 
+// The same on every run: nothing of it depends on the clock or on what the store holds.
+SnapshotPtr SyntheticSnapshot(const SyntheticEntry& root, SyntheticVersion version) {
+    const bool base = version == SyntheticVersion::Base;
+    Snapshot snapshot;
+    snapshot.id = base ? Synthetic::kBaseSnapshotId : Synthetic::kTargetSnapshotId;
+    snapshot.name = base ? "synthetic-base" : "synthetic-target";
+    snapshot.timestamp = base ? SyntheticChanges::kBaseTime : SyntheticChanges::kTargetTime;
+    snapshot.sourceId = root.attrs.id;
+    snapshot.sourceNames = {kSyntheticRoot};
+    snapshot.root = MakeNode(root.attrs, {});
+    snapshot.synthetic = version;
+    return std::make_shared<const Snapshot>(std::move(snapshot));
+}
+
 }  // namespace
 
 bool Snapshot::Contains(const Names& names) const {
@@ -213,18 +227,9 @@ SimState::SimState(const Options& options)
       syntheticChanges(synthetic, options.synthetic),
       defaultPageSize(std::max(1u, options.defaultPageSize)) {
     if (!synthetic.Enabled()) return;
-    const auto root = synthetic.Find({kSyntheticRoot});
+    const SyntheticEntry root = *synthetic.Find({kSyntheticRoot});
     for (const SyntheticVersion version : {SyntheticVersion::Base, SyntheticVersion::Target}) {
-        const bool base = version == SyntheticVersion::Base;
-        Snapshot snapshot;
-        snapshot.id = base ? Synthetic::kBaseSnapshotId : Synthetic::kTargetSnapshotId;
-        snapshot.name = base ? "synthetic-base" : "synthetic-target";
-        snapshot.timestamp = base ? SyntheticChanges::kBaseTime : SyntheticChanges::kTargetTime;
-        snapshot.sourceId = root->attrs.id;
-        snapshot.sourceNames = {kSyntheticRoot};
-        snapshot.root = MakeNode(root->attrs, {});
-        snapshot.synthetic = version;
-        syntheticSnapshots.push_back(std::make_shared<const Snapshot>(std::move(snapshot)));
+        syntheticSnapshots.push_back(SyntheticSnapshot(root, version));
     }
 }
 
