@@ -10,6 +10,7 @@
 #include <list>
 #include <map>
 #include <set>
+#include <unordered_set>
 #include <utility>
 
 #include "ClusterWalk/ChangeFeedCheckpoint.h"
@@ -96,12 +97,17 @@ struct CChangeFeed::State {
     size_t window;
     std::string startLink;
     std::set<DeliveredGroup> skip;  // delivered by the runs before, by window from startLink
+    // Every page link the reader was given, its own: a repeat means the cluster sends the
+    // difference round in a loop, which would be read forever.
+    std::unordered_set<std::string> seenLinks;
 
     std::mutex mutex;
     std::condition_variable changed;
     std::list<std::unique_ptr<Window>> windows;
     std::deque<Group*> queue;
-    std::string readingFrom;    // the page the reader's next window or page starts at
+    // The first page not in a window yet (nor delivered, without attributes): where a resumed
+    // run starts when no window is kept.
+    std::string readingFrom;
     bool readerDone = false;    // the last page was read
     bool readerExited = false;  // the reader adds nothing more
     unsigned alive = 0;         // connection threads not yet ended
@@ -237,8 +243,13 @@ ChangeSummary CChangeFeed::RunFeed(uint64_t olderSnapshotId, uint64_t newerSnaps
         m_state = &state;
     }
     std::thread checkpoints;
-    if (options.checkpoint != nullptr)
-        checkpoints = std::thread(&CChangeFeed::RunCheckpoints, this, std::ref(state));
+    try {
+        if (options.checkpoint != nullptr)
+            checkpoints = std::thread(&CChangeFeed::RunCheckpoints, this, std::ref(state));
+    } catch (...) {
+        // The feed goes on with the checkpoint at its end only.
+        state.checkpointError = "no checkpoint thread: " + ExceptionText();
+    }
     std::vector<std::thread> threads;
     if (!state.readerDone) StartThreads(state, threads);
     for (std::thread& thread : threads) thread.join();
@@ -331,8 +342,8 @@ bool CChangeFeed::ReadPage(State& state, CResilientSession& session, std::string
     std::string failure;
     if (error.IsError() && !m_job->Cancelled() && error.GetCode() != kCancelledError)
         failure = error.ToString();
-    else if (!error.IsError() && !nextLink.empty() && nextLink == link)
-        failure = "the cluster repeated the page link";
+    else if (!error.IsError() && !nextLink.empty() && !state.seenLinks.insert(nextLink).second)
+        failure = "the cluster repeated the page link [" + nextLink + "]";
     if (error.IsError() || !failure.empty()) {
         std::lock_guard<std::mutex> lock(state.mutex);
         if (state.error.empty() && !failure.empty())
@@ -379,14 +390,12 @@ void CChangeFeed::ReadWindows(State& state, CResilientSession& session) {
                    state.windows.size() >= 2)
                 state.changed.wait_for(lock, kIdlePoll);
             if (state.Ending() || m_job->Cancelled() || state.alive == 0) return;
-            state.readingFrom = link;
         }
         auto window = std::make_unique<Window>();
         window->ordinal = ordinal;
         if (!FillWindow(state, session, link, *window)) return;
-        const bool last = link.empty();
-        AddWindow(state, std::move(window), last);
-        if (last) return;
+        AddWindow(state, std::move(window), link);
+        if (link.empty()) return;
     }
 }
 
@@ -409,7 +418,8 @@ bool CChangeFeed::FillWindow(State& state, CResilientSession& session, std::stri
     return true;
 }
 
-void CChangeFeed::AddWindow(State& state, std::unique_ptr<Window> window, bool last) {
+void CChangeFeed::AddWindow(State& state, std::unique_ptr<Window> window,
+                            const std::string& nextLink) {
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         for (auto& [parent, group] : window->groups) {
@@ -423,7 +433,8 @@ void CChangeFeed::AddWindow(State& state, std::unique_ptr<Window> window, bool l
             }
         }
         state.windows.push_back(std::move(window));
-        state.readerDone = last;
+        state.readingFrom = nextLink;
+        state.readerDone = nextLink.empty();
         DropDelivered(state);
     }
     state.changed.notify_all();

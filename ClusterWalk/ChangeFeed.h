@@ -12,14 +12,28 @@
 // since): the changes are taken a window at a time, grouped by parent directory, and each
 // group's parent is listed once as of the newer snapshot, and once more as of the older one
 // when the group holds a modify to classify. The groups are spread over the connections, which
-// share the job's rate limit, retry budget and cancellation. A group therefore costs one request
-// per page of its parent's listing (two listings with modifies) however many changes it holds,
-// plus one request per page of the difference: changes that cluster in few directories cost a
-// fraction of a request each.
+// share the job's rate limit, retry budget and cancellation; the reader fills the next window
+// while the current one's groups are listed, so no connection waits at a window's end.
+//
+// Requests: one per page of the difference (P pages for C changes), read on the reader's own
+// connection, plus for each group the pages of its parent's listing as of the newer snapshot,
+// and as of the older one too when the group holds a modify; deletes, and a path with no
+// parent, need no listing. A change therefore costs P/C + (its group's listing pages)/(the
+// changes in its group): changes that cluster in few directories cost a fraction of a request
+// each, a lone change in a big directory costs that directory's listing. The listings run on
+// the N connections at once, the difference alongside them.
 //
 // The sink is called from the feed's threads, one call at a time, with each group's records
-// once they are complete. Every change is delivered exactly once, in no defined order; memory
-// stays within two windows however long the difference is.
+// once they are complete (without attributes: each page's records as it comes). Every change
+// is delivered exactly once, in no defined order; memory stays within two windows however long
+// the difference is, and a parent listing keeps only the entries its group wants.
+//
+// A failure that the session's retries do not mend (a page of the difference, a listing) ends
+// the feed after the groups in flight; a parent that did not exist as of a snapshot (HTTP 404)
+// is no failure: its changes come without attributes. With a checkpoint, a resumed feed reads
+// the difference again from the oldest window not fully delivered (windows are rebuilt alike:
+// the same pages by the same rule, with the window size the checkpoint saved) and passes over
+// the groups already delivered.
 #pragma once
 
 #include <chrono>
@@ -54,7 +68,7 @@ struct ChangeRecord {
     std::string path;          // as the difference spells it: a directory's ends with "/"
     bool isDirectory = false;  // from the path, as the difference gives it
     // False for deletes, for a feed without attributes, and for a path its parent's listing
-    // as of the newer snapshot did not hold.
+    // as of the newer snapshot did not hold (or a parent missing as of that snapshot).
     bool hasAttributes = false;
     Cluster::CDirectoryEntry attributes;  // as of the newer snapshot, when hasAttributes
 };
@@ -69,10 +83,11 @@ struct ChangeTotals {
     uint64_t deletes = 0;
     uint64_t contentModifies = 0;
     uint64_t metadataModifies = 0;
-    uint64_t otherModifies = 0;      // ChangeKind::Modify
-    uint64_t withoutAttributes = 0;  // creates and modifies delivered without them
-    uint64_t differencePages = 0;    // pages of the difference read
-    uint64_t listingPages = 0;       // pages of parent listings read
+    uint64_t otherModifies = 0;  // ChangeKind::Modify
+    // Creates and modifies delivered without attributes by a feed that asked for them.
+    uint64_t withoutAttributes = 0;
+    uint64_t differencePages = 0;  // pages of the difference read
+    uint64_t listingPages = 0;     // pages of parent listings read
 };
 
 struct ChangeFeedOptions {
@@ -80,11 +95,13 @@ struct ChangeFeedOptions {
     // page, no listing).
     bool attributes = true;
     // Changes grouped by parent at a time; whole pages of the difference are taken until a
-    // window holds at least this many. Two windows at most are in memory.
+    // window holds at least this many. Two windows at most are in memory. A resumed feed keeps
+    // the size its checkpoint saved, so that its windows are those of the interrupted run.
     size_t window = 10000;
     // As for the tree walker (WalkOptions): null, no checkpoints; otherwise one every
     // `checkpointInterval` and when the feed ends, with `commit` run just before each, while
-    // deliveries are paused.
+    // deliveries are paused. A feed that ended complete saves one that says so (a run resumed
+    // from it delivers nothing); removing it is the caller's business.
     CCheckpointFile* checkpoint = nullptr;
     std::chrono::milliseconds checkpointInterval{10000};
     std::function<std::string()> commit;
@@ -127,6 +144,8 @@ struct ParentListing;
 class CChangeFeed {
   public:
     // The password is kept in this object's memory only, and wiped when it is destroyed.
+    // `connections` list parents; the difference is read on one more (the only one without
+    // attributes).
     CLUSTERWALK_API CChangeFeed(std::shared_ptr<CJob> job, std::string baseUrl,
                                 std::string userName, const std::string& password,
                                 unsigned connections = 16);
@@ -169,7 +188,7 @@ class CChangeFeed {
     bool ReadPage(State& state, CResilientSession& session, std::string& link,
                   std::vector<Cluster::CSnapshotDiffInfo>& changes);
     bool FillWindow(State& state, CResilientSession& session, std::string& link, Window& window);
-    void AddWindow(State& state, std::unique_ptr<Window> window, bool last);
+    void AddWindow(State& state, std::unique_ptr<Window> window, const std::string& nextLink);
     static void DropDelivered(State& state);
     void RunConnection(State& state);
     void ListGroups(State& state, CResilientSession& session);

@@ -27,6 +27,7 @@ set(CLUSTER_PLATFORM_HEADERS
 install(FILES ${CLUSTER_PUBLIC_HEADERS}
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Cluster COMPONENT dev)
 set(CLUSTERWALK_PUBLIC_HEADERS
+    ${PROJECT_SOURCE_DIR}/ClusterWalk/ChangeFeed.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/Checkpoint.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/ClusterWalkExport.h
     ${PROJECT_SOURCE_DIR}/ClusterWalk/Job.h

@@ -49,7 +49,7 @@ offers() {
     { echo "FAIL: registered as: $(complete -p clusterctl 2>&1)" >&2; failures=$((failures + 1)); }
 
 # Commands and subcommands, also after global options and their values.
-complete_line 'du find help login ls nfs smb snapshots stat' ''
+complete_line 'changes du find help login ls nfs smb snapshots stat' ''
 complete_line 'smb snapshots stat' s
 complete_line 'snapshots' --url https://cluster.example:8000 -o json sn
 complete_line 'stat' --url = https://x --output = csv st
@@ -57,7 +57,7 @@ complete_line 'snapshots' --fields id,name --user backup sn
 complete_line 'create delete diff list' snapshots ''
 complete_line 'list show' --json smb ''
 complete_line 'list show' nfs ''
-complete_line 'du find login ls nfs smb snapshots stat' help ''
+complete_line 'changes du find login ls nfs smb snapshots stat' help ''
 complete_line 'create delete diff list' help snapshots ''
 complete_line 'list show' help nfs ''
 complete_line '' help snapshots diff ''
@@ -87,6 +87,7 @@ offers ls - : --snapshot -R --recursive -l --long -0 --print0 --no-headers --fie
 offers find -- : --name --type --newer --size --maxdepth --parallel --checkpoint --resume \
     --output-file --summary
 offers du - : -s --depth --checkpoint-every
+offers changes a b -- : --paths-only --print0 --relative --deleted-to --parallel --resume
 complete_line 'd f' find /a --type ''
 offers -- : --url --user --password-file --cacert --insecure --max-reply --timeout --retries --rate \
     --output \
@@ -104,6 +105,7 @@ cd "$dir" || exit 1
 complete_line 'ca.pem certs cluster.password' --cacert ''
 complete_line 'ca.pem certs cluster.password' find /a --checkpoint ''
 complete_line 'cluster.password' --password-file clu
+complete_line 'ca.pem certs cluster.password' changes a b --deleted-to ''
 complete_line 'ca.pem' ls --cacert = ca
 
 if [[ $failures -gt 0 ]]; then

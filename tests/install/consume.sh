@@ -42,7 +42,7 @@ grep -q 'notes 2026.txt' "$work/tree.txt"
 # The demo's home-daily-1 predates a modified, a new and a deleted file below /home: a snapshot
 # taken now holds the same changes since it.
 run "$work/build/incremental_backup" /home home-daily-1 > "$work/plan.txt" 2>/dev/null
-grep -q '^copy 3 (4425 bytes):' "$work/plan.txt"
+grep -q '^copy 4 (4425 bytes):' "$work/plan.txt"
 grep -q 'content .*/home/alice/notes 2026.txt' "$work/plan.txt"
 grep -qx '  /home/bob/todo.txt' "$work/plan.txt"
 run "$work/build/read_shares" > "$work/shares.txt"

@@ -21,7 +21,7 @@ cluster_add_gtest(clusterctl_tree_report_tests
         ${PROJECT_SOURCE_DIR}/tests/unit/test_du_report.cpp
         ${PROJECT_SOURCE_DIR}/tests/unit/test_change_rows.cpp
     INCLUDES ${PROJECT_SOURCE_DIR}/tests/support
-    LIBS clusterctl_tree_reports)
+    LIBS clusterctl_tree_reports RapidJSON::RapidJSON)
 
 # find, du and ls -R walking a generated tree: exact sets, resumes after SIGKILL, SIGTERM and
 # Ctrl-C, locked checkpoints, failed and vanished directories.

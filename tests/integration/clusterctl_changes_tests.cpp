@@ -57,6 +57,11 @@ class ChangesCommandTest : public ::testing::Test {
         for (const char* file : {"keep.txt", "mod.txt", "gone.txt", "sub/deep.txt", "oldsub/x"})
             s_sim->WriteFile(std::string("/src/") + file, 100);
         s_sim->WriteFile("/nl/plain.txt", 1);
+        s_sim->WriteFile("/moved/a", 1);
+        s_sim->TakeSnapshot("moved-1", "/moved");
+        s_sim->WriteFile("/moved/b", 1);
+        s_sim->TakeSnapshot("moved-2", "/moved");
+        s_sim->Remove("/moved");
         s_sim->TakeSnapshot("src-1", "/src");
         s_sim->TakeSnapshot("nl-1", "/nl");
         s_sim->WriteFile("/src/mod.txt", 300);
@@ -79,8 +84,9 @@ class ChangesCommandTest : public ::testing::Test {
     }
     std::string Scratch(const std::string& name) const { return m_scratch.Path() + "/" + name; }
 
-    // Runs clusterctl and kills it once `file` holds `bytes`.
-    Outcome KillAt(const Strings& args, const std::string& file, uint64_t bytes) const {
+    // Runs clusterctl and sends it `signal` once `file` holds `bytes`.
+    Outcome SignalAt(const Strings& args, const std::string& file, uint64_t bytes,
+                     int signal) const {
         std::atomic<bool> done{false};
         std::thread watcher;
         child::Options options;
@@ -89,7 +95,7 @@ class ChangesCommandTest : public ::testing::Test {
             watcher = std::thread([&, pid] {
                 while (!done && FileSize(file) < bytes)
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                if (!done) ::kill(pid, SIGKILL);
+                if (!done) ::kill(pid, signal);
             });
         };
         Outcome run = Ctl(args, options);
@@ -155,9 +161,12 @@ TEST_F(ChangesCommandTest, JsonCsvAndTableHoldTheSameChanges) {
               "modification_time,path\r");
     bool deletionSeen = false;
     for (const std::string& line : csvLines) {
-        if (line.rfind("delete,delete,file,", 0) != 0) continue;
+        if (line.rfind("delete,", 0) != 0) continue;
         deletionSeen = true;
-        EXPECT_EQ(line, "delete,delete,file,,,,,,,,,/src/gone.txt\r") << "empty, not zeros";
+        const std::string type =
+            line.back() == '\r' && line[line.size() - 2] == '/' ? "directory" : "file";
+        EXPECT_EQ(line, "delete,delete," + type + ",,,,,,,,," + line.substr(line.find(",/") + 1))
+            << "empty, not zeros";
     }
     EXPECT_TRUE(deletionSeen) << csv.out;
 
@@ -254,9 +263,20 @@ TEST_F(ChangesCommandTest, DeletedToSplitsTheChangesWithoutLosingAny) {
         EXPECT_EQ(op, "delete") << path;
 }
 
+TEST_F(ChangesCommandTest, RelativePathsNeedTheSourceWhereItWas) {
+    const Outcome run = Ctl({"changes", "moved-1", "moved-2", "--paths-only", "--relative"});
+    EXPECT_EQ(run.status, 5) << run.err;
+    EXPECT_EQ(SplitLines(run.err).size(), 1u) << run.err;
+    EXPECT_NE(run.err.find("moved or deleted"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    const Outcome absolute = Ctl({"changes", "moved-1", "moved-2", "--paths-only"});
+    EXPECT_EQ(absolute.status, 0) << absolute.err;
+    EXPECT_EQ(absolute.out, "/moved/b\n");
+}
+
 // --- Cut short and resumed ---
 
-TEST_F(ChangesCommandTest, KilledTwiceAndResumedWritesEachChangeOnce) {
+TEST_F(ChangesCommandTest, KilledThenTerminatedAndResumedWritesEachChangeOnce) {
     const Outcome whole = Ctl({"changes", "synthetic-base", "synthetic-target", "-o", "jsonl"});
     ASSERT_EQ(whole.status, 0) << whole.err;
     const auto expected = OpsByPath(whole.out);
@@ -282,10 +302,12 @@ TEST_F(ChangesCommandTest, KilledTwiceAndResumedWritesEachChangeOnce) {
     slow.pathPrefix = "/v";
     slow.delayMs = 15;
     s_sim->AddFault(slow);
-    for (const double share : {0.2, 0.6}) {
-        const Outcome killed = KillAt(resumable, output, whole.out.size() * share);
-        ASSERT_EQ(killed.signal, SIGKILL) << "ended before " << share << ": " << killed.err;
-    }
+    const Outcome killed = SignalAt(resumable, output, whole.out.size() / 5, SIGKILL);
+    ASSERT_EQ(killed.signal, SIGKILL) << "ended before a fifth: " << killed.err;
+    const Outcome terminated = SignalAt(resumable, output, whole.out.size() * 3 / 5, SIGTERM);
+    ASSERT_EQ(terminated.status, 143) << "ended before three fifths: " << terminated.err;
+    EXPECT_NE(terminated.err.find("terminated; go on with --resume"), std::string::npos)
+        << terminated.err;
     const Outcome other =
         Ctl({"changes", "src-1", "src-2", "-o", "jsonl", "--checkpoint", checkpoint, "--resume"});
     EXPECT_EQ(other.status, 2) << "another snapshot pair must not take the checkpoint: "
@@ -297,6 +319,57 @@ TEST_F(ChangesCommandTest, KilledTwiceAndResumedWritesEachChangeOnce) {
     EXPECT_EQ(documents.size(), expected.size()) << "a change written twice or not at all";
     EXPECT_EQ(OpsByPath(ReadWholeFile(output)), expected);
     EXPECT_EQ(FileSize(checkpoint), 0u) << "a finished run leaves no checkpoint behind";
+}
+
+TEST_F(ChangesCommandTest, ListingThatFailsForGoodExitsSevenAndTheResumeFinishes) {
+    const Outcome whole = Ctl({"changes", "synthetic-base", "synthetic-target", "-o", "jsonl"});
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    const std::string output = Scratch("changes.jsonl");
+    const std::string checkpoint = Scratch("changes.checkpoint");
+    const std::string summary = Scratch("summary.json");
+    const Strings resumable{"changes",   "synthetic-base", "synthetic-target",
+                            "-o",        "jsonl",          "--checkpoint",
+                            checkpoint,  "--output-file",  output,
+                            "--summary", summary,          "--resume"};
+    clustersim::Fault broken;
+    broken.pathPrefix = "/v1/files/";
+    broken.status = 500;  // not one a request is sent again for
+    broken.remaining = 1;
+    s_sim->AddFault(broken);
+    const Outcome failed = Ctl(resumable);
+    EXPECT_EQ(failed.status, 7) << failed.err;
+    EXPECT_NE(failed.err.find("--resume --checkpoint " + checkpoint), std::string::npos)
+        << failed.err;
+    rapidjson::Document account;
+    account.Parse(ReadWholeFile(summary).c_str());
+    ASSERT_TRUE(account.IsObject()) << ReadWholeFile(summary);
+    EXPECT_FALSE(account["complete"].GetBool());
+    EXPECT_FALSE(ctltest::Text(account, "error").empty());
+
+    const Outcome resumed = Ctl(resumable);
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_EQ(JsonLines(ReadWholeFile(output)).size(), kSyntheticChanges);
+    EXPECT_EQ(OpsByPath(ReadWholeFile(output)), OpsByPath(whole.out));
+    account.Parse(ReadWholeFile(summary).c_str());
+    EXPECT_EQ(ctltest::Number(account, "changes"), kSyntheticChanges) << "both runs counted";
+}
+
+TEST_F(ChangesCommandTest, ProgressOnATerminalCountsChanges) {
+    clustersim::Fault slow;
+    slow.kind = clustersim::Fault::Kind::Delay;
+    slow.pathPrefix = "/v";
+    slow.delayMs = 10;
+    s_sim->AddFault(slow);
+    const Outcome run = ctltest::RunOnTerminal(
+        {"--url", s_sim->BaseUrl(), "--cacert", s_sim->CaFile(), "changes", "synthetic-base",
+         "synthetic-target", "--paths-only", "--parallel", "2"},
+        {"CLUSTER_PASSWORD=admin"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("changes/s"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("difference pages"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(std::to_string(kSyntheticChanges) + " changes ("), std::string::npos)
+        << "the closing account on a terminal:\n"
+        << run.out;
 }
 
 }  // namespace

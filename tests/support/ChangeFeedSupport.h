@@ -34,8 +34,9 @@ inline std::string FileName(const std::string& directory, unsigned index) {
 
 // Below `root`: "keep" never changes; in "busy", of `busy` files, the first half changes
 // content, the next quarter is removed and `busy` / 4 new files appear; "gone" goes with its
-// files; "new" comes with two files; "top" at the root changes content. After the newer
-// snapshot the first file of "busy" changes again, so the live tree differs from it.
+// files; "new" comes with two files, "odd name %41" with one; "top" at the root changes
+// content. After the newer snapshot the first file of "busy" changes again, so the live tree
+// differs from it.
 inline SnapshotPair MakeChangedTree(clustersim::Simulator& sim, const std::string& root,
                                     unsigned busy) {
     for (unsigned i = 0; i < 5; ++i) sim.WriteFile(FileName(root + "/keep", i), 100 + i);
@@ -50,6 +51,8 @@ inline SnapshotPair MakeChangedTree(clustersim::Simulator& sim, const std::strin
     sim.Remove(root + "/gone");
     sim.WriteFile(root + "/new/a", 11);
     sim.WriteFile(root + "/new/b", 12);
+    // Bytes a checkpoint line or a request path must escape.
+    sim.WriteFile(root + "/odd name %41/x y", 13);
     sim.WriteFile(root + "/top", 2);
     pair.newer = sim.TakeSnapshot("feed-newer", root);
     sim.WriteFile(FileName(root + "/busy", 0), 999999);
@@ -139,6 +142,25 @@ inline std::map<std::string, Cluster::CDirectoryEntry> SnapshotEntries(const std
                     });
     if (!summary.Complete()) entries.clear();
     return entries;
+}
+
+// The id of the snapshot of that name; 0 when there is none.
+inline uint64_t SnapshotId(const std::string& url, const std::string& name) {
+    clusterwalk::CResilientSession session(nullptr, url, "admin", "admin");
+    std::list<Cluster::CSnapshotInfo> snapshots;
+    if (session.Connect().IsError()) return 0;
+    Cluster::CSnapshotQueries queries = session.Snapshots();
+    if (session.Run(clusterwalk::RequestKind::Get, [&] { return queries.ListSnapshots(snapshots); })
+            .IsError())
+        return 0;
+    for (const Cluster::CSnapshotInfo& snapshot : snapshots)
+        if (snapshot.name == name) return snapshot.id;
+    return 0;
+}
+
+// Adds `more` to `counts`: what two runs delivered together.
+inline void AddCounts(ChangeCounts& counts, const ChangeCounts& more) {
+    for (const auto& [key, times] : more) counts[key] += times;
 }
 
 }  // namespace feed_test

@@ -138,9 +138,12 @@ Fields EntryFields(const Cluster::CDirectoryEntry& entry, const EntryStyle& styl
     fields.push_back(Typically(5, NumberField("group", entry.group)));
     fields.push_back(Typically(style.humanSizes ? 5 : 12, NumberField("size", entry.size, size)));
     fields.push_back(Detail(Typically(10, NumberField("id", entry.id))));
-    fields.push_back(Detail(TextField("change_time", IsoTime(entry.changeTime))));
-    fields.push_back(Detail(TextField("creation_time", IsoTime(entry.creationTime))));
-    fields.push_back(TextField("modification_time", IsoTime(entry.modificationTime)));
+    // A row without times (a deleted file's) must not narrow their columns.
+    fields.push_back(Detail(Typically(20, TextField("change_time", IsoTime(entry.changeTime)))));
+    fields.push_back(
+        Detail(Typically(20, TextField("creation_time", IsoTime(entry.creationTime)))));
+    fields.push_back(
+        Typically(20, TextField("modification_time", IsoTime(entry.modificationTime))));
     fields.push_back(TextField("path", entry.path));
     return fields;
 }

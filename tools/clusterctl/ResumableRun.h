@@ -16,19 +16,10 @@
 
 #include "ClusterWalk/Checkpoint.h"
 #include "Commands.h"
+#include "ResumableState.h"
 #include "WalkOutput.h"
 
 namespace clusterctl {
-
-// What a command keeps besides its output, for a checkpoint.
-class ResumableState {
-  public:
-    virtual ~ResumableState() = default;
-    virtual std::string SaveState() = 0;
-    // The reverse of SaveState, before a resumed run. Throws UsageError when the text is not
-    // one SaveState made.
-    virtual void RestoreState(const std::string& state) = 0;
-};
 
 class ResumableRun {
   public:

@@ -7,7 +7,7 @@
 _clusterctl_global_options='--url --user --password-file --cacert --insecure --max-reply
     --timeout --retries --rate -o --output --json --no-headers --fields -h --human-readable -v --verbose
     --simulated --profile --version --help'
-_clusterctl_commands='login snapshots ls find du stat smb nfs help'
+_clusterctl_commands='login snapshots ls find du changes stat smb nfs help'
 _clusterctl_walk_options='--parallel --checkpoint --checkpoint-every --resume --output-file
     --summary'
 
@@ -17,7 +17,8 @@ _clusterctl_takes_value() {
         --url | --user | --password-file | --cacert | --max-reply | --timeout | --retries | \
             --rate | -o | --output | --fields | --profile | --source | --expiration | \
             --snapshot | --parallel | --checkpoint | --checkpoint-every | --output-file | \
-            --summary | --name | --type | --newer | --size | --maxdepth | --depth) return 0 ;;
+            --summary | --name | --type | --newer | --size | --maxdepth | --depth | \
+            --deleted-to) return 0 ;;
     esac
     return 1
 }
@@ -36,7 +37,7 @@ _clusterctl() {
     fi
 
     case $prev in
-        --password-file | --cacert | --checkpoint | --output-file | --summary)
+        --password-file | --cacert | --checkpoint | --output-file | --summary | --deleted-to)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return 0
@@ -94,6 +95,8 @@ _clusterctl() {
         find) options="--snapshot --name --type --newer --size --maxdepth -0 --print0
             $_clusterctl_walk_options" ;;
         du) options="--snapshot -s --summarize --depth $_clusterctl_walk_options" ;;
+        changes) options="--paths-only -0 --print0 --relative --deleted-to
+            $_clusterctl_walk_options" ;;
     esac
     if [[ -n $helping ]]; then
         options=''
