@@ -110,9 +110,12 @@ int main(int argc, char** argv) {
             for (clusterwalk::ChangeRecord& change : changes) Add(plan, change);
         });
     Print(plan);
-    std::fprintf(stderr, "%llu changes from %llu pages of the difference\n",
+    std::fprintf(stderr,
+                 "%llu changes in %llu requests (difference pages %llu, listing pages %llu)\n",
                  static_cast<unsigned long long>(summary.totals.changes),
-                 static_cast<unsigned long long>(summary.totals.differencePages));
+                 static_cast<unsigned long long>(summary.requests.attempts),
+                 static_cast<unsigned long long>(summary.totals.differencePages),
+                 static_cast<unsigned long long>(summary.totals.listingPages));
     if (summary.Complete()) return 0;
     std::fprintf(stderr, "the change feed ended early: %s\n", summary.error.c_str());
     return 1;
