@@ -26,6 +26,12 @@ TEST_F(ClusterctlTest, WithoutAClusterNothingRunsAndTheStatusSaysWhy) {
     ExpectFailure(RunCtl({"--url", "", "snapshots", "list"}), 2, "");
     EXPECT_EQ(RunCtl({"--url", "cluster:8000", "snapshots", "list"}).status, 2);
     EXPECT_EQ(RunCtl({"--simulated", "--url", s_sim->BaseUrl(), "login"}).status, 2);
+    // Options that exclude each other are refused before the cluster is asked anything: a
+    // closed port would fail with 6.
+    const std::string closed = "https://127.0.0.1:" + std::to_string(ClosedPort());
+    ExpectFailure(RunCtl({"--url", closed, "changes", "a", "b", "--paths-only", "-o", "json"},
+                         {"CLUSTER_PASSWORD=x"}),
+                  2, "clusterctl: --paths-only writes paths alone");
 }
 
 TEST_F(ClusterctlTest, EachKindOfFailureHasItsStatusAndOneLine) {

@@ -34,17 +34,16 @@ void Judge(const clusterwalk::ChangeSummary& summary, const ResumableRun& run) {
         throw Failure(kExitIncomplete, "the change feed was stopped" + run.ResumeHint());
 }
 
-void CheckForm(const ChangesOptions& options, const OutputOptions& output) {
+}  // namespace
+
+void CheckChangesForm(const ChangesOptions& options, const OutputOptions& output) {
     if (!options.pathsOnly) return;
     if ((output.format != Format::Table && output.format != Format::Paths) ||
         !output.fields.empty())
         throw UsageError("--paths-only writes paths alone: it takes neither -o nor --fields");
 }
 
-}  // namespace
-
 CZuError ListChanges(CommandContext& context, const ChangesOptions& options) {
-    CheckForm(options, context.output);
     std::vector<uint64_t> ids;
     CZuError error = ResolveSnapshots(context.session, {options.older, options.newer}, ids);
     if (error.IsError()) return error.Push(FX_CODE_LOCATION);

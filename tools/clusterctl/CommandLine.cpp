@@ -587,6 +587,7 @@ std::optional<int> Settle(const CLI::App& app, const Arguments& args, const Sett
                           Invocation& invocation) {
     if (settings.helpAsked) return ShowHelp(app, settings.helpWords);
     ChooseFormat(args, settings, invocation.output);
+    if (app.got_subcommand("changes")) CheckChangesForm(args.changes, invocation.output);
     ApplyProfile(settings, invocation.connection);
     invocation.command = CommandWords(app);
     if (!invocation.connection.simulated && invocation.connection.url.empty()) {

@@ -69,6 +69,9 @@ CZuError CreateSnapshot(CommandContext& context, const std::string& name, const 
                         const std::string& expiration);
 CZuError DeleteSnapshot(CommandContext& context, uint64_t snapshotId);
 CZuError DiffSnapshots(CommandContext& context, uint64_t olderId, uint64_t newerId);
+// Throws UsageError when the options ask --paths-only for a form with fields: checked before
+// anything is sent.
+void CheckChangesForm(const ChangesOptions& options, const OutputOptions& output);
 CZuError ListChanges(CommandContext& context, const ChangesOptions& options);
 
 CZuError ListDirectory(CommandContext& context, const ListOptions& options);
