@@ -1,0 +1,63 @@
+// One logged-in session of the Python API: the layer's resilient session on its own job, the
+// credentials (only here, wiped when closed) and the lock that keeps Python threads from using
+// its connection at once. Everything here runs without the GIL.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "ClusterWalk/Job.h"
+#include "ClusterWalk/ResilientSession.h"
+
+namespace clusterpy {
+
+struct Credentials {
+    std::string url;
+    std::string user;
+    std::string password;
+};
+
+class NativeSession {
+  public:
+    NativeSession(Credentials credentials, clusterwalk::JobOptions options);
+    ~NativeSession();
+    NativeSession(const NativeSession&) = delete;
+    NativeSession& operator=(const NativeSession&) = delete;
+
+    // Logs in; throws ClusterFailure when that fails for good.
+    void Connect();
+    // Runs `call` on the session, one caller at a time, through its retries; throws
+    // ClusterFailure when it failed and ValueError when the session is closed.
+    void Run(clusterwalk::RequestKind kind,
+             const std::function<CZuError(clusterwalk::CResilientSession&)>& call);
+    // Runs `use` with the session locked, for a pager's page; ValueError when closed.
+    void Locked(const std::function<void(clusterwalk::CResilientSession&)>& use);
+    // Runs `release` with the session locked, closed or not: for letting go of a pager.
+    void Release(const std::function<void()>& release);
+
+    // A new job with this session's options and a copy of its credentials, for a walk or a
+    // change feed on connections of their own. ValueError when closed.
+    std::shared_ptr<clusterwalk::CJob> NewJob() const;
+    Credentials CopyCredentials() const;
+
+    // Ends the session: requests in flight are abandoned, the password is wiped and every
+    // later call fails. The layer's session itself goes with the last pager reading from it.
+    void Close();
+
+  private:
+    void ThrowIfClosed() const;
+
+    const clusterwalk::JobOptions m_options;
+    Credentials m_credentials;
+    std::shared_ptr<clusterwalk::CJob> m_job;
+    std::unique_ptr<clusterwalk::CResilientSession> m_session;
+    mutable std::mutex m_mutex;  // one request at a time on the connection; guards m_closed
+    bool m_closed = false;
+};
+
+// Overwrites a secret before its memory is given back.
+void Wipe(std::string& secret);
+
+}  // namespace clusterpy
