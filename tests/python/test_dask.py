@@ -10,10 +10,28 @@ import pytest
 
 import clusterclient
 import clusterclient.dask
+from conftest import Sim
 
 FIELDS = clusterclient.dask.ENTRY_FIELDS
 # Small tasks, so that one walk of the test tree takes many of them and many hand-backs.
 MAX_ENTRIES = 150
+
+
+class Cluster:
+    """A generated tree on a simulator whose one account has a password found nowhere else."""
+
+    def __init__(self):
+        self.sim = Sim("--synthetic", "files=3000,dirs=60", "--page-size", "100", "--user",
+                       "walker:Wk-5e7c-never-shown")
+        self.url = self.sim.url
+        self.login = {"user": "walker", "password": "Wk-5e7c-never-shown", "ca_file": self.sim.ca}
+
+
+@pytest.fixture(scope="module")
+def synthetic_cluster():
+    cluster = Cluster()
+    yield cluster
+    cluster.sim.stop()
 
 
 @pytest.fixture(scope="module")
