@@ -4,6 +4,7 @@ import gzip
 import json
 import os
 import pickle
+import urllib.parse
 
 import distributed
 import pytest
@@ -124,6 +125,20 @@ def test_task_failing_once_still_delivers_each_entry_once(synthetic_cluster, tre
         paths = walk(synthetic_cluster, client=threads).pluck("path").compute()
     assert len(failures) == 1
     assert_each_once(paths, tree)
+
+
+def test_directory_failing_for_good_fails_the_walk(tree, threads):
+    broken = min(path for path, entry in tree.items() if entry["is_directory"])
+    listing = "/v1/files/" + urllib.parse.quote(broken, safe="") + "/entries/"
+    sim = Sim("--synthetic", "files=3000,dirs=60", "--page-size", "100", "--fault",
+              f"GET:{listing}:respond:403")
+    try:
+        with pytest.raises(clusterclient.dask.WalkFailed) as failed:
+            clusterclient.dask.walk(sim.url, "/synthetic", user="admin", password="admin",
+                                    ca_file=sim.ca, client=threads, max_entries_per_task=MAX_ENTRIES)
+    finally:
+        sim.stop()
+    assert [urllib.parse.unquote(unit.split()[5]) for unit in failed.value.units] == [broken]
 
 
 class TaskRecorder(distributed.diagnostics.plugin.SchedulerPlugin):
