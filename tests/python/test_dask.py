@@ -135,7 +135,8 @@ def test_directory_failing_for_good_fails_the_walk(tree, threads):
     try:
         with pytest.raises(clusterclient.dask.WalkFailed) as failed:
             clusterclient.dask.walk(sim.url, "/synthetic", user="admin", password="admin",
-                                    ca_file=sim.ca, client=threads, max_entries_per_task=MAX_ENTRIES)
+                                    ca_file=sim.ca, client=threads,
+                                    max_entries_per_task=MAX_ENTRIES)
     finally:
         sim.stop()
     assert [urllib.parse.unquote(unit.split()[5]) for unit in failed.value.units] == [broken]
