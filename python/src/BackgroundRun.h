@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -85,14 +86,19 @@ class BackgroundRun {
         m_queue.End();
     }
 
+    // Python threads may end the iteration and close it at once: one of them joins.
     void Join() {
-        if (!m_thread.joinable()) return;
         if (PyGILState_Check() == 1) {
             py::gil_scoped_release release;
-            m_thread.join();
+            JoinOnce();
         } else {
-            m_thread.join();
+            JoinOnce();
         }
+    }
+
+    void JoinOnce() {
+        std::lock_guard<std::mutex> lock(m_joinMutex);
+        if (m_thread.joinable()) m_thread.join();
     }
 
     const std::shared_ptr<clusterwalk::CJob> m_job;
@@ -100,6 +106,7 @@ class BackgroundRun {
     BatchQueue<Batch> m_queue;
     std::atomic<bool> m_stopRequested{false};
     Summary m_summary;
+    std::mutex m_joinMutex;
     std::thread m_thread;
 };
 

@@ -36,7 +36,11 @@ double NumberOf(const std::string& name, const py::handle& value) {
     if (isBool || !(isInt || (PyFloat_Check(value.ptr()) && !IsCount(name)))) {
         throw py::type_error(name + (IsCount(name) ? " must be an int" : " must be a number"));
     }
-    const double number = value.cast<double>();
+    const double number = PyFloat_AsDouble(value.ptr());
+    if (number == -1.0 && PyErr_Occurred() != nullptr) {  // an int too big for a double
+        PyErr_Clear();
+        throw py::value_error(name + " out of range");
+    }
     // Also refuses NaN, which no comparison admits.
     const double least = name == "max_attempts" ? 1 : 0;
     if (!(number >= least) || number > 1e9) {

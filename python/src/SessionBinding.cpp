@@ -25,7 +25,7 @@ using clusterwalk::RequestKind;
 constexpr const char* kDefaultUser = "admin";
 
 std::string Setting(const py::object& given, const char* argument, const char* variable) {
-    if (!given.is_none()) return FromText(given, argument);
+    if (!given.is_none()) return SecretFromText(given, argument);
     const char* value = std::getenv(variable);
     return value != nullptr ? value : "";
 }

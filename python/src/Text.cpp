@@ -34,6 +34,19 @@ std::string FromText(const py::handle& text, const char* argument) {
     return owned;
 }
 
+std::string SecretFromText(const py::handle& text, const char* argument) {
+    if (!PyUnicode_Check(text.ptr())) {
+        throw py::type_error(std::string(argument) + " must be a str");
+    }
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+    if (utf8 == nullptr) {  // lone surrogates: bytes that are not UTF-8
+        PyErr_Clear();
+        return FromText(text, argument);
+    }
+    return std::string(utf8, static_cast<size_t>(size));
+}
+
 py::object ToUtcTime(time_t time) {
     ImportDateTime();
     struct tm parts {};

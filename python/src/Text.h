@@ -15,6 +15,9 @@ namespace py = pybind11;
 py::str ToText(const std::string& bytes);
 // A str argument as the cluster's bytes; TypeError for anything else.
 std::string FromText(const py::handle& text, const char* argument);
+// A password or other secret argument: read from the str's own UTF-8 form, so that no other
+// copy is left in Python's memory; TypeError for anything but a str.
+std::string SecretFromText(const py::handle& text, const char* argument);
 // A UTC datetime; None when the time lies outside what datetime can hold (years 1 to 9999).
 py::object ToUtcTime(time_t time);
 

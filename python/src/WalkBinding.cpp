@@ -1,6 +1,7 @@
 #include "WalkBinding.h"
 
 #include <cstdint>
+#include <limits>
 #include <list>
 #include <optional>
 #include <string>
@@ -124,8 +125,12 @@ std::optional<Number> Optional(const py::object& value, const char* name) {
     if (!PyLong_Check(value.ptr()) || PyBool_Check(value.ptr())) {
         throw py::type_error(std::string(name) + " must be an int or None");
     }
-    const long long number = value.cast<long long>();
-    if (number < 0) throw py::value_error(std::string(name) + " must not be negative");
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+    if (overflow > 0) return std::numeric_limits<Number>::max();
+    if (overflow < 0 || number < 0) {
+        throw py::value_error(std::string(name) + " must not be negative");
+    }
     return static_cast<Number>(number);
 }
 

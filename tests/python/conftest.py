@@ -65,8 +65,8 @@ def synthetic():
 
 @pytest.fixture
 def slow_sim():
-    """Each request answered 50 ms late, a page of one entry: listings take a while."""
-    started = Sim("--latency", "50", "--page-size", "1")
+    """Each request answered 100 ms late, a page of one entry: listings take a while."""
+    started = Sim("--latency", "100", "--page-size", "1")
     yield started
     started.stop()
 

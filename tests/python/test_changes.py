@@ -3,6 +3,8 @@
 
 import collections
 
+import pytest
+
 import clusterclient
 from conftest import BASE_ID, TARGET_ID
 
@@ -51,3 +53,19 @@ def test_without_attributes_the_difference_alone(synthetic):
     assert all(c.attributes is None for c in changes)
     assert {c.kind for c in changes if c.operation == "modify"} == {"modify"}
     assert feed.summary.listing_pages == 0
+
+
+def test_a_stopped_feed_is_not_complete(synthetic):
+    with synthetic.session() as session:
+        feed = session.changes(BASE_ID, TARGET_ID, window=10)
+        feed.stop()
+        delivered = changes_of(feed)
+    assert not feed.summary.complete and feed.summary.changes == len(delivered) < 100
+
+
+def test_unknown_snapshots_raise_at_the_end(synthetic):
+    with synthetic.session() as session:
+        feed = session.changes(BASE_ID, 999999)
+        with pytest.raises(clusterclient.ClusterError) as caught:
+            changes_of(feed)
+    assert caught.value.message and feed.summary.error == caught.value.message

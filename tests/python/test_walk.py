@@ -77,3 +77,14 @@ def test_dropping_an_unread_walk_cancels_it(synthetic):
             next(walk)
         del walk
         assert session.snapshots()  # the session goes on
+
+
+def test_stop_before_reading_hands_back_the_rest(synthetic):
+    with synthetic.session() as session:
+        walk = session.walk("/synthetic/", connections=2)
+        walk.stop()
+        done = paths_of(walk)
+        assert walk.summary.unfinished and not walk.summary.complete
+        rest = paths_of(session.walk(walk.summary.unfinished))
+    counts = collections.Counter(done + rest)
+    assert len(counts) == FILES and max(counts.values()) == 1
