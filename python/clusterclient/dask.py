@@ -196,8 +196,7 @@ class Driver:
                 self.pending.extend(result.unfinished)
                 self.submit_ready()
         except BaseException:
-            for future in self.running.futures:
-                future.cancel()
+            self.client.cancel(list(self.running.futures))
             raise
         return self.results
 
@@ -260,18 +259,19 @@ def walk(url, path, *, user=None, password=None, snapshot=0, client=None, connec
     """Walks the tree below `path` (of `snapshot`; 0: the live file system) on the workers of
     `client`, every entry exactly once.
 
-    Returns a dask.bag of the entries as dicts (the fields of clusterclient.Entry), one
-    partition a task, gathered in this process first: a bag suits trees whose entries fit in
-    the workers' memory (and in this process's). For large walks give `output_dir`, a folder every worker can write to: each task then writes its entries there
-    as one gzip file of JSON lines (times in ISO 8601, UTC) named after its units, and walk
-    returns the list of those files' paths.
+    Returns a dask.bag of the entries as dicts (the fields of clusterclient.Entry), one partition a
+    task, gathered in this process first: a bag suits trees whose entries fit in the workers'
+    memory (and in this process's). For large walks give `output_dir`, a folder every worker can
+    write to: each task then writes its entries there as one gzip file of JSON lines (times in
+    ISO 8601, UTC) named after its units, and walk returns the list of those files' paths.
 
-    `user` and `password` default to CLUSTER_USER and CLUSTER_PASSWORD, as clusterctl's; they
-    reach each worker once, in a worker plugin, never as a task's arguments. `ca_file` must be
+    `user` and `password` default to CLUSTER_USER and CLUSTER_PASSWORD, as clusterctl's; they reach
+    each worker once, in a worker plugin, never as a task's arguments. `ca_file` must be
     readable on every worker. `connections` are each task's; `rate` (requests a second) and
-    `in_flight` hold for the whole walk and are divided among the workers there at its start
-    (at least one request in flight each). A task that fails is run again by Dask (up to TASK_RETRIES times), its entries counted
-    once; a directory still failing then raises WalkFailed, or the task's own error.
+    `in_flight` hold for the whole walk and are divided among the workers there at its start (at
+    least one request in flight each). A task that fails is run again by Dask (up to
+    TASK_RETRIES times), its entries counted once; a directory still failing then raises
+    WalkFailed, or the task's own error.
 
     Without `client`, a LocalCluster of two worker processes (one thread each) walks, and is
     closed before returning; a script doing that must start from `if __name__ == "__main__":`.
