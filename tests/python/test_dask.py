@@ -11,7 +11,7 @@ import pytest
 
 import clusterclient
 import clusterclient.dask
-from conftest import Sim
+from conftest import TARGET_ID, Sim
 
 FIELDS = clusterclient.dask.ENTRY_FIELDS
 # Small tasks, so that one walk of the test tree takes many of them and many hand-backs.
@@ -78,6 +78,19 @@ def test_bag_holds_what_the_single_process_walk_delivers(synthetic_cluster, tree
     assert all(entry == tree[entry["path"]] for entry in entries)
     with pytest.raises(ValueError):
         distributed.default_client()
+
+
+def test_snapshot_walk_holds_the_snapshots_tree(synthetic, threads):
+    with synthetic.session() as session:
+        expected = [entry.path for page in session.walk("/synthetic", snapshot=TARGET_ID)
+                    for entry in page]
+        live = {entry.path for page in session.walk("/synthetic") for entry in page}
+    entries = clusterclient.dask.walk(synthetic.url, "/synthetic", user="admin", password="admin",
+                                      ca_file=synthetic.ca, snapshot=TARGET_ID, client=threads,
+                                      max_entries_per_task=MAX_ENTRIES)
+    paths = entries.pluck("path").compute()
+    assert set(expected) != live
+    assert_each_once(paths, dict.fromkeys(expected))
 
 
 def test_shards_hold_each_entry_once(synthetic_cluster, tree, threads, tmp_path):
