@@ -71,8 +71,9 @@ using DiffIterator = PageIterator<Cluster::CSnapshotDiffInfo>;
 template <class Iterator>
 void BindIterator(py::module_& module, const char* name, const char* doc) {
     py::class_<Iterator>(module, name, doc)
-        .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", &Iterator::Next);
+        .def(
+            "__iter__", [](py::object self) { return self; }, "The object itself.")
+        .def("__next__", &Iterator::Next, "The next record; reads a page when none is left.");
 }
 
 }  // namespace
