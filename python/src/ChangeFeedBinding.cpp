@@ -98,7 +98,8 @@ py::object StartChangeFeed(NativeSession& session, uint64_t older, uint64_t newe
 
 void BindChangeFeed(py::module_& module) {
     py::class_<ChangeFeed>(module, "ChangeFeed", kChangeFeedDoc)
-        .def("__iter__", [](py::object self) { return self; })
+        .def(
+            "__iter__", [](py::object self) { return self; }, "The object itself.")
         .def("__next__", &ChangeFeed::Next, "The next batch of changes (list of Change).")
         .def("stop", &ChangeFeed::Stop,
              "Ends the feed after the groups in flight, which are still handed over. Callable "
@@ -106,8 +107,10 @@ void BindChangeFeed(py::module_& module) {
         .def("close", &ChangeFeed::Close,
              "Cancels the feed at once and waits for its threads; changes not yet handed over "
              "are dropped.")
-        .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__", [](ChangeFeed& feed, const py::args&) { feed.Close(); })
+        .def(
+            "__enter__", [](py::object self) { return self; }, "The object itself.")
+        .def(
+            "__exit__", [](ChangeFeed& feed, const py::args&) { feed.Close(); }, "Closes it.")
         .def_property_readonly("summary", &ChangeFeed::Summary,
                                "A ChangeSummary once the iteration ended (or the feed was "
                                "closed); None before.");

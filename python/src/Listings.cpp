@@ -27,6 +27,8 @@ class PageIterator {
     }
 
     py::object Next() {
+        // Like a generator: one reader at a time, or two would read pages into one buffer.
+        if (m_reading) throw py::value_error("the listing is being read by another thread");
         while (m_next >= m_page.size()) {
             if (m_ended || !ReadPage()) throw py::stop_iteration();
         }
@@ -39,6 +41,7 @@ class PageIterator {
         std::list<Record> records;
         bool more = false;
         {
+            Reading reading(m_reading);
             py::gil_scoped_release release;
             m_session->Locked([&](clusterwalk::CResilientSession& session) {
                 if (!m_pager) m_pager.emplace(m_makePager(session));
@@ -56,6 +59,13 @@ class PageIterator {
         return true;
     }
 
+    // Marks a page being read, with the GIL given up, for the whole of its reading.
+    struct Reading {
+        explicit Reading(bool& flag) : m_flag(flag) { m_flag = true; }
+        ~Reading() { m_flag = false; }
+        bool& m_flag;
+    };
+
     const std::shared_ptr<NativeSession> m_session;  // outlives the pager reading from it
     MakePager m_makePager;
     Convert m_convert;
@@ -63,6 +73,7 @@ class PageIterator {
     py::list m_page;
     size_t m_next = 0;
     bool m_ended = false;
+    bool m_reading = false;  // set and read with the GIL held
 };
 
 using DirectoryIterator = PageIterator<Cluster::CDirectoryEntry>;
@@ -71,8 +82,9 @@ using DiffIterator = PageIterator<Cluster::CSnapshotDiffInfo>;
 template <class Iterator>
 void BindIterator(py::module_& module, const char* name, const char* doc) {
     py::class_<Iterator>(module, name, doc)
-        .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", &Iterator::Next);
+        .def(
+            "__iter__", [](py::object self) { return self; }, "The object itself.")
+        .def("__next__", &Iterator::Next, "The next record; reads a page when none is left.");
 }
 
 }  // namespace

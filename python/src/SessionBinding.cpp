@@ -200,8 +200,10 @@ void BindSession(py::module_& module) {
         .def("close", &Session::Close,
              "Ends the session: wipes the password, abandons requests in flight; later calls "
              "raise ValueError. Walks and change feeds already started go on.")
-        .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__", [](Session& session, const py::args&) { session.Close(); });
+        .def(
+            "__enter__", [](py::object self) { return self; }, "The object itself.")
+        .def(
+            "__exit__", [](Session& session, const py::args&) { session.Close(); }, "Closes it.");
 }
 
 }  // namespace clusterpy

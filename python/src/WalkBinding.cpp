@@ -161,7 +161,8 @@ py::object StartWalk(NativeSession& session, const py::object& start, int snapsh
 
 void BindWalk(py::module_& module) {
     py::class_<Walk>(module, "Walk", kWalkDoc)
-        .def("__iter__", [](py::object self) { return self; })
+        .def(
+            "__iter__", [](py::object self) { return self; }, "The object itself.")
         .def("__next__", &Walk::Next, "The next page of entries (list of Entry).")
         .def("stop", &Walk::Stop,
              "Ends the walk after the pages in flight, which are still handed over; the "
@@ -169,8 +170,10 @@ void BindWalk(py::module_& module) {
         .def("close", &Walk::Close,
              "Cancels the walk at once and waits for its threads; pages not yet handed over "
              "are dropped.")
-        .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__", [](Walk& walk, const py::args&) { walk.Close(); })
+        .def(
+            "__enter__", [](py::object self) { return self; }, "The object itself.")
+        .def(
+            "__exit__", [](Walk& walk, const py::args&) { walk.Close(); }, "Closes it.")
         .def_property_readonly("summary", &Walk::Summary,
                                "A WalkSummary once the iteration ended (or the walk was "
                                "closed); None before.");
