@@ -174,12 +174,12 @@ def test_credentials_never_travel_with_tasks(synthetic_cluster, threads):
         assert walk(synthetic_cluster, client=threads).count().compute() > 0
     finally:
         threads.cluster.scheduler.remove_plugin(name="task-recorder")
-    walked = [(key, spec) for key, spec in recorder.tasks if key.startswith("clusterclient-walk")]
+    walked = [(key, pickled) for key, pickled in recorder.tasks if key.startswith("clusterclient-walk")]
     assert len(walked) > 1
     # The recorder sees the tasks' arguments: the first task's is the root's unit text.
-    assert any(clusterclient.root_unit("/synthetic").encode() in spec for _, spec in walked)
+    assert any(clusterclient.root_unit("/synthetic").encode() in pickled for _, pickled in walked)
     user, password = synthetic_cluster.login["user"], synthetic_cluster.login["password"]
     for secret in (user, password):
-        assert all(secret not in key and secret.encode() not in spec for key, spec in walked)
+        assert all(secret not in key and secret.encode() not in pickled for key, pickled in walked)
     plugin = clusterclient.dask.SessionPlugin(synthetic_cluster.url, user, password, {})
     assert password not in repr(plugin)
