@@ -174,7 +174,7 @@ def test_credentials_never_travel_with_tasks(synthetic_cluster, threads):
         assert walk(synthetic_cluster, client=threads).count().compute() > 0
     finally:
         threads.cluster.scheduler.remove_plugin(name="task-recorder")
-    walked = [(key, pickled) for key, pickled in recorder.tasks if key.startswith("clusterclient-walk")]
+    walked = [task for task in recorder.tasks if task[0].startswith("clusterclient-walk")]
     assert len(walked) > 1
     # The recorder sees the tasks' arguments: the first task's is the root's unit text.
     assert any(clusterclient.root_unit("/synthetic").encode() in pickled for _, pickled in walked)
