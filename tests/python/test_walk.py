@@ -75,7 +75,9 @@ def test_dropping_an_unread_walk_cancels_it(synthetic):
         assert walk.summary is not None and not walk.summary.complete
         with pytest.raises(StopIteration):
             next(walk)
-        del walk
+        dropped = session.walk("/synthetic/", connections=2)
+        next(dropped)
+        del dropped  # unread and unclosed: dropping it cancels and joins it
         assert session.snapshots()  # the session goes on
 
 
