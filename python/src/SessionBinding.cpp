@@ -53,7 +53,7 @@ class Session {
         const clusterwalk::JobOptions job = JobOptionsFrom(options);
         ConfigureTransport(caFile, insecure);
         py::gil_scoped_release release;
-        m_native = std::make_shared<NativeSession>(std::move(credentials), job);
+        m_native = std::make_shared<NativeSession>(credentials, job);
         Wipe(credentials.password);
         m_native->Connect();
     }
