@@ -24,6 +24,7 @@ using clusterwalk::RequestKind;
 // clusterctl's user when none is named.
 constexpr const char* kDefaultUser = "admin";
 
+// The argument when given (read as a secret: it may be the password), else the variable's value.
 std::string Setting(const py::object& given, const char* argument, const char* variable) {
     if (!given.is_none()) return SecretFromText(given, argument);
     const char* value = std::getenv(variable);
