@@ -12,9 +12,9 @@ void Wipe(std::string& secret) {
     secret.clear();
 }
 
-NativeSession::NativeSession(Credentials credentials, clusterwalk::JobOptions options)
+NativeSession::NativeSession(const Credentials& credentials, clusterwalk::JobOptions options)
     : m_options(options),
-      m_credentials(std::move(credentials)),
+      m_credentials(credentials),
       m_job(std::make_shared<clusterwalk::CJob>(options)),
       m_session(new clusterwalk::CResilientSession(m_job, m_credentials.url, m_credentials.user,
                                                    m_credentials.password)) {}

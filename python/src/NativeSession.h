@@ -21,7 +21,8 @@ struct Credentials {
 
 class NativeSession {
   public:
-    NativeSession(Credentials credentials, clusterwalk::JobOptions options);
+    // Copies the credentials: the caller wipes its own password.
+    NativeSession(const Credentials& credentials, clusterwalk::JobOptions options);
     ~NativeSession();
     NativeSession(const NativeSession&) = delete;
     NativeSession& operator=(const NativeSession&) = delete;

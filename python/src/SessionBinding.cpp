@@ -24,6 +24,7 @@ using clusterwalk::RequestKind;
 // clusterctl's user when none is named.
 constexpr const char* kDefaultUser = "admin";
 
+// The argument when given (read as a secret: it may be the password), else the variable's value.
 std::string Setting(const py::object& given, const char* argument, const char* variable) {
     if (!given.is_none()) return SecretFromText(given, argument);
     const char* value = std::getenv(variable);
@@ -53,7 +54,7 @@ class Session {
         const clusterwalk::JobOptions job = JobOptionsFrom(options);
         ConfigureTransport(caFile, insecure);
         py::gil_scoped_release release;
-        m_native = std::make_shared<NativeSession>(std::move(credentials), job);
+        m_native = std::make_shared<NativeSession>(credentials, job);
         Wipe(credentials.password);
         m_native->Connect();
     }

@@ -8,6 +8,7 @@ import pytest
 import clusterclient
 
 SECRET = "Sup3r-s3cret-pw"
+UNREACHABLE = "https://127.0.0.1:9"  # options are checked before any connection
 
 
 def texts_of(error):
@@ -45,7 +46,7 @@ def test_missing_path_fails_with_404(session):
 
 def test_unreachable_cluster():
     with pytest.raises(clusterclient.ClusterError) as caught:
-        clusterclient.Session("https://127.0.0.1:9", "admin", "x", max_attempts=1)
+        clusterclient.Session(UNREACHABLE, "admin", "x", max_attempts=1)
     assert "127.0.0.1" in caught.value.message
 
 
@@ -56,17 +57,13 @@ def test_unreachable_cluster():
     lambda s: s.walk("/home/", connections=0),
     lambda s: s.walk("/home/", max_entries=-1),
     lambda s: s.changes(1, 2, window=0),
-    lambda s: clusterclient.Session(s_url(), "admin", "admin", rate=-1),
-    lambda s: clusterclient.Session(s_url(), "admin", "admin", retries=3),
-    lambda s: clusterclient.Session(s_url(), "admin", "admin", max_attempts=1.5),
+    lambda s: clusterclient.Session(UNREACHABLE, "admin", "admin", rate=-1),
+    lambda s: clusterclient.Session(UNREACHABLE, "admin", "admin", retries=3),
+    lambda s: clusterclient.Session(UNREACHABLE, "admin", "admin", max_attempts=1.5),
 ])
 def test_bad_arguments(session, call):
     with pytest.raises((TypeError, ValueError)):
         call(session)
-
-
-def s_url():
-    return "https://127.0.0.1:9"
 
 
 def test_closed_session_refuses_calls(sim):

@@ -3,7 +3,7 @@
 import threading
 import time
 
-import clusterclient
+from conftest import Sim
 
 
 class Counter(threading.Thread):
@@ -67,3 +67,27 @@ def test_stop_from_another_thread_ends_the_walk(slow_sim):
     assert not summary.complete and summary.unfinished
     assert summary.entries == len(first) + len(rest)
     assert all(isinstance(unit, str) and unit.startswith("unit1 ") for unit in summary.unfinished)
+
+
+def test_two_threads_on_one_listing_lose_and_repeat_nothing():
+    sim = Sim("--latency", "100", "--page-size", "2")
+    with sim.session() as session:
+        listing = session.list_directory("/home/alice/")
+        seen = []
+
+        def drain():
+            while True:
+                try:
+                    seen.append(next(listing).path)
+                    time.sleep(0.15)  # longer than a page takes: the other thread reads on
+                except ValueError:  # the other thread is reading a page
+                    time.sleep(0.001)
+                except StopIteration:
+                    return
+
+        other = threading.Thread(target=drain)
+        other.start()
+        drain()
+        other.join()
+    sim.stop()
+    assert len(seen) == len(set(seen)) == 5

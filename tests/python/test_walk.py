@@ -46,9 +46,9 @@ def test_max_entries_hands_back_the_rest_exactly_once(synthetic):
         assert unfinished and not first.summary.complete
         rest = []
         while unfinished:  # as a Dask task would: each share of the work alone
-            part = session.walk(unfinished[:5], connections=2, max_entries=500)
-            rest += paths_of(part)
-            unfinished = unfinished[5:] + part.summary.unfinished
+            share = session.walk(unfinished[:5], connections=2, max_entries=500)
+            rest += paths_of(share)
+            unfinished = unfinished[5:] + share.summary.unfinished
     counts = collections.Counter(done + rest)
     assert len(counts) == FILES and max(counts.values()) == 1
 
@@ -75,7 +75,9 @@ def test_dropping_an_unread_walk_cancels_it(synthetic):
         assert walk.summary is not None and not walk.summary.complete
         with pytest.raises(StopIteration):
             next(walk)
-        del walk
+        dropped = session.walk("/synthetic/", connections=2)
+        next(dropped)
+        del dropped  # unread and unclosed: dropping it cancels and joins it
         assert session.snapshots()  # the session goes on
 
 
