@@ -38,6 +38,10 @@ walks paged listings to their end, the three stand-in
 platform libraries it is built on (ZuUtils, TnJsonLib, tnlibcurl) and,
 where built with it, the Python package clusterclient for python3.")
 
+if(CLUSTER_PYTHON_SUGGESTS)
+    set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "${CLUSTER_PYTHON_SUGGESTS}")
+endif()
+
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libclusterclient-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${cluster_lib_package} (= ${cluster_deb_version}), libboost-dev")

@@ -31,14 +31,13 @@ std::string Setting(const py::object& given, const char* argument, const char* v
     return value != nullptr ? value : "";
 }
 
-// The HTTP client's settings are the process's: a CA file or `insecure` given to one Session
-// holds for every later request of the process.
-void ConfigureTransport(const py::object& caFile, bool insecure) {
-    if (caFile.is_none() && !insecure) return;
-    TNLibCurl::Defaults defaults = TNLibCurl::GetDefaults();
-    if (!caFile.is_none()) defaults.caFile = FromText(caFile, "ca_file");
-    defaults.insecure = insecure;
-    TNLibCurl::SetDefaults(defaults);
+// This session's own trust (its walks' and change feeds' too); none given: the process's.
+std::shared_ptr<const TNLibCurl::Trust> TrustFrom(const py::object& caFile, bool insecure) {
+    if (caFile.is_none() && !insecure) return nullptr;
+    auto trust = std::make_shared<TNLibCurl::Trust>();
+    if (!caFile.is_none()) trust->caFile = FromText(caFile, "ca_file");
+    trust->insecure = insecure;
+    return trust;
 }
 
 class Session {
@@ -51,8 +50,8 @@ class Session {
         if (password.is_none() && std::getenv("CLUSTER_PASSWORD") == nullptr) {
             throw py::value_error("no password: pass password= or set CLUSTER_PASSWORD");
         }
-        const clusterwalk::JobOptions job = JobOptionsFrom(options);
-        ConfigureTransport(caFile, insecure);
+        clusterwalk::JobOptions job = JobOptionsFrom(options);
+        job.trust = TrustFrom(caFile, insecure);
         py::gil_scoped_release release;
         m_native = std::make_shared<NativeSession>(credentials, job);
         Wipe(credentials.password);
@@ -153,7 +152,9 @@ const char* const kSessionDoc =
     "meet a busy or unreachable cluster are sent again, an expired token is renewed.\n\n"
     "Session(url, user=None, password=None, *, ca_file=None, insecure=False, **options)\n"
     "user and password default to CLUSTER_USER (else \"admin\") and CLUSTER_PASSWORD. ca_file "
-    "and insecure set the process's HTTP client (every session's). options: first_delay, "
+    "(a CA bundle) and insecure (no certificate check) hold for this session, its walks and "
+    "its change feeds only; without them the system's CAs (or CURL_CA_BUNDLE) are trusted. "
+    "options: first_delay, "
     "max_delay, max_attempts, request_budget, budget_capacity, budget_refill, budget_credit, "
     "rate (requests/s), in_flight, burst. The password is kept only in native memory, wiped "
     "by close(). Every call releases the GIL while it talks to the cluster and raises "

@@ -74,6 +74,11 @@ if [[ $python_package == with-python ]]; then
     done
     python_module=$(find "$python_dir" -name '_clusterclient*.so' | head -1)
     [[ -n $python_module ]] || fail "no native Python module in the library package"
+    # The interpreter it was built for is named, without making Python a C++ host's need.
+    built_for=$(/usr/bin/python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+    grep -qF "python3 (>= $built_for)" <<<"$(dpkg-deb -f "$runtime" Suggests)" ||
+        fail "the library package does not suggest python3 $built_for: $(dpkg-deb -f "$runtime" Suggests)"
+    ! grep -q python <<<"$(dpkg-deb -f "$runtime" Depends)" || fail "the library package needs Python"
 fi
 
 # Every library an installed binary needs comes with the packages or is a declared dependency;
