@@ -44,10 +44,11 @@ def test_missing_path_fails_with_404(session):
         session.attributes("/nonexistent")
 
 
-def test_unreachable_cluster():
+def test_unreachable_cluster_raises_and_prints_nothing(capfd):
     with pytest.raises(clusterclient.ClusterError) as caught:
         clusterclient.Session(UNREACHABLE, "admin", "x", max_attempts=1)
     assert "127.0.0.1" in caught.value.message
+    assert capfd.readouterr().err == ""
 
 
 @pytest.mark.parametrize("call", [
