@@ -19,6 +19,9 @@ struct Credentials {
     std::string password;
 };
 
+// Overwrites a secret before its memory is given back.
+void Wipe(std::string& secret);
+
 class NativeSession {
   public:
     // Copies the credentials: the caller wipes its own password.
@@ -38,16 +41,33 @@ class NativeSession {
     // Runs `release` with the session locked, closed or not: for letting go of a pager.
     void Release(const std::function<void()>& release);
 
-    // A new job with this session's options and a copy of its credentials, for a walk or a
-    // change feed on connections of their own. ValueError when closed.
+    // A new job with this session's options, for a walk or a change feed on connections of
+    // their own. ValueError when closed.
     std::shared_ptr<clusterwalk::CJob> NewJob() const;
-    Credentials CopyCredentials() const;
+    // A CTreeWalker or CChangeFeed on `job` over `connections` connections, logging in as
+    // this session does. ValueError when closed.
+    template <class Runner>
+    std::shared_ptr<Runner> NewRunner(std::shared_ptr<clusterwalk::CJob> job,
+                                      unsigned connections) const {
+        Credentials credentials = CopyCredentials();
+        std::shared_ptr<Runner> runner;
+        try {
+            runner = std::make_shared<Runner>(std::move(job), credentials.url, credentials.user,
+                                              credentials.password, connections);
+        } catch (...) {
+            Wipe(credentials.password);
+            throw;
+        }
+        Wipe(credentials.password);
+        return runner;
+    }
 
     // Ends the session: requests in flight are abandoned, the password is wiped and every
     // later call fails. The layer's session itself goes with the last pager reading from it.
     void Close();
 
   private:
+    Credentials CopyCredentials() const;
     void ThrowIfClosed() const;
 
     const clusterwalk::JobOptions m_options;
@@ -57,8 +77,5 @@ class NativeSession {
     mutable std::mutex m_mutex;  // one request at a time on the connection; guards m_closed
     bool m_closed = false;
 };
-
-// Overwrites a secret before its memory is given back.
-void Wipe(std::string& secret);
 
 }  // namespace clusterpy

@@ -22,17 +22,6 @@ py::object MakeType(py::module_& module, const char* name, const char* fields, c
     return type;
 }
 
-const char* OperationName(Cluster::SnapshotDiffOperation operation) {
-    switch (operation) {
-        case Cluster::SNAPSHOT_DIFF_CREATE:
-            return "create";
-        case Cluster::SNAPSHOT_DIFF_DELETE:
-            return "delete";
-        default:
-            return "modify";
-    }
-}
-
 py::list UnitTexts(const std::vector<clusterwalk::WalkUnit>& units) {
     py::list texts;
     for (const clusterwalk::WalkUnit& unit : units) texts.append(ToText(FormatUnit(unit)));
@@ -110,13 +99,13 @@ py::object ToNfsExport(const Cluster::CNFSExportEntry& nfsExport) {
 }
 
 py::object ToDiffEntry(const Cluster::CSnapshotDiffInfo& change) {
-    return g_types->diffEntry(ToText(change.path), OperationName(change.operation),
+    return g_types->diffEntry(ToText(change.path), clusterwalk::OperationName(change.operation),
                               change.isDirectory);
 }
 
 py::object ToChange(const clusterwalk::ChangeRecord& change) {
     py::object attributes = change.hasAttributes ? ToEntry(change.attributes) : py::none();
-    return g_types->change(OperationName(change.operation),
+    return g_types->change(clusterwalk::OperationName(change.operation),
                            clusterwalk::ChangeKindName(change.kind), ToText(change.path),
                            change.isDirectory, attributes);
 }
