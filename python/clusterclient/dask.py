@@ -117,14 +117,25 @@ def json_value(value):
 
 
 class TaskResult:
-    """What a task hands the driver: its entries (or its shard's path), the units it did not
-    finish, and its counts."""
+    """What a task returns: its entries (or its shard's path), the units it did not finish, and
+    its counts."""
 
     def __init__(self, output, unfinished, entries, pages):
         self.output = output
         self.unfinished = unfinished
         self.entries = entries
         self.pages = pages
+
+
+def figures_of(result, with_output):
+    """What the driver fetches of a task: without its entries, which stay on the worker for the
+    bag, unless `with_output`."""
+    return TaskResult(result.output if with_output else None, result.unfinished, result.entries,
+                      result.pages)
+
+
+def output_of(result):
+    return result.output
 
 
 def run_walk(walk, deliver):
@@ -171,14 +182,17 @@ def walk_units(plugin_name, units, max_entries, connections, output_dir):
 
 
 class Driver:
-    """Gives the units still to walk to tasks, and gathers what the tasks return."""
+    """Gives the units still to walk to tasks, and gathers what the tasks return: their figures,
+    and their outputs too if `with_output`; the tasks' futures keep the rest on the workers."""
 
-    def __init__(self, client, plugin_name, settings):
+    def __init__(self, client, plugin_name, settings, with_output):
         self.client = client
         self.plugin_name = plugin_name
         self.settings = settings
+        self.with_output = with_output
         self.pending = collections.deque()
-        self.results = []
+        self.results = []  # (figures, the walk's future)
+        self.walks = {}  # the key of a figures task: its walk's future
         self.running = distributed.as_completed()
         self.in_flight = 0
         threads = sum(worker["nthreads"] for worker in client.scheduler_info()["workers"].values())
@@ -189,14 +203,25 @@ class Driver:
         self.submit_ready()
         try:
             for future in self.running:
+                walk = self.walks.pop(future.key, None)
+                if walk is None:  # a walk ended: fetch its figures alone
+                    figures = self.client.submit(figures_of, future, self.with_output,
+                                                 key=future.key + "-figures")
+                    self.walks[figures.key] = future
+                    self.running.add(figures)
+                    continue
                 self.in_flight -= 1
-                result = future.result()
+                figures = future.result()
                 future.release()
-                self.results.append(result)
-                self.pending.extend(result.unfinished)
+                if self.with_output:  # nothing left on the worker worth holding
+                    walk.release()
+                    walk = None
+                self.results.append((figures, walk))
+                self.pending.extend(figures.unfinished)
                 self.submit_ready()
         except BaseException:
-            self.client.cancel(list(self.running.futures))
+            held = [walk for _, walk in self.results if walk is not None]
+            self.client.cancel(list(self.running.futures) + list(self.walks.values()) + held)
             raise
         return self.results
 
@@ -247,10 +272,10 @@ def close_client(client):
     cluster.close()
 
 
-def log_totals(results):
+def log_totals(figures):
     LOG.info("walked %d entries in %d pages over %d tasks",
-             sum(result.entries for result in results), sum(result.pages for result in results),
-             len(results))
+             sum(task.entries for task in figures), sum(task.pages for task in figures),
+             len(figures))
 
 
 def walk(url, path, *, user=None, password=None, snapshot=0, client=None, connections=4,
@@ -260,10 +285,11 @@ def walk(url, path, *, user=None, password=None, snapshot=0, client=None, connec
     `client`, every entry exactly once.
 
     Returns a dask.bag of the entries as dicts (the fields of clusterclient.Entry), one partition a
-    task, gathered in this process first: a bag suits trees whose entries fit in the workers'
-    memory (and in this process's). For large walks give `output_dir`, a folder every worker can
-    write to: each task then writes its entries there as one gzip file of JSON lines (times in
-    ISO 8601, UTC) named after its units, and walk returns the list of those files' paths.
+    task. The entries stay on the workers that walked them, held by the bag (this process gets
+    only each task's counts and unfinished units), so a bag suits trees whose entries fit in the
+    workers' memory. For large walks give `output_dir`, a folder every worker can write to: each
+    task then writes its entries there as one gzip file of JSON lines (times in ISO 8601, UTC)
+    named after its units, and walk returns the list of those files' paths.
 
     `user` and `password` default to CLUSTER_USER and CLUSTER_PASSWORD, as clusterctl's; they reach
     each worker once, in a worker plugin, never as a task's arguments. `ca_file` must be
@@ -274,7 +300,8 @@ def walk(url, path, *, user=None, password=None, snapshot=0, client=None, connec
     WalkFailed, or the task's own error.
 
     Without `client`, a LocalCluster of two worker processes (one thread each) walks, and is
-    closed before returning; a script doing that must start from `if __name__ == "__main__":`.
+    closed before returning, so its bag's entries are gathered in this process first; a script
+    doing that must start from `if __name__ == "__main__":`.
     """
     made = client is None
     client = default_client() if made else client
@@ -288,22 +315,26 @@ def walk(url, path, *, user=None, password=None, snapshot=0, client=None, connec
         try:
             settings = {"max_entries": max_entries_per_task, "connections": connections,
                         "output_dir": output_dir}
-            results = Driver(client, plugin.name, settings).run(
+            # A cluster closed on return cannot hold the bag: its entries come here instead.
+            with_output = made or output_dir is not None
+            results = Driver(client, plugin.name, settings, with_output).run(
                 clusterclient.root_unit(path, snapshot))
         finally:
             client.unregister_worker_plugin(plugin.name)
+        log_totals([figures for figures, _ in results])
+        if output_dir is not None:
+            return [figures.output for figures, _ in results]
+        if made:
+            return gathered_bag([figures.output for figures, _ in results], plugin.name)
+        return dask.bag.from_delayed([walk for _, walk in results]).map_partitions(output_of)
     finally:
         if made:
             close_client(client)
-    log_totals(results)
-    if output_dir is not None:
-        return [result.output for result in results]
-    return entries_bag(results, plugin.name)
 
 
-def entries_bag(results, name):
+def gathered_bag(outputs, name):
     """A bag with one partition a task, made directly from the lists: dask.bag.from_sequence
     would hash every entry first, some 60 us each."""
     name += "-entries"
-    return dask.bag.Bag({(name, index): result.output for index, result in enumerate(results)},
-                        name, len(results))
+    return dask.bag.Bag({(name, index): output for index, output in enumerate(outputs)}, name,
+                        len(outputs))
