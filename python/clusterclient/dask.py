@@ -285,9 +285,9 @@ def walk(url, path, *, user=None, password=None, snapshot=0, client=None, connec
     `client`, every entry exactly once.
 
     Returns a dask.bag of the entries as dicts (the fields of clusterclient.Entry), one partition a
-    task. The entries stay on the workers that walked them, held by the bag (this process gets
-    only each task's counts and unfinished units), so a bag suits trees whose entries fit in the
-    workers' memory. For large walks give `output_dir`, a folder every worker can write to: each
+    task. The entries stay on the workers that walked them, held by the bag while `client` is
+    open (this process gets only each task's counts and unfinished units), so a bag suits trees
+    whose entries fit in the workers' memory. For large walks give `output_dir`, a folder every worker can write to: each
     task then writes its entries there as one gzip file of JSON lines (times in ISO 8601, UTC)
     named after its units, and walk returns the list of those files' paths.
 
