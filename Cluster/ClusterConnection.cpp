@@ -236,7 +236,10 @@ CZuError CConnection::Connect(const string& baseUrl, const string& userName,
     m_lastOutcome = CRequestOutcome();
     const std::shared_ptr<TNLibCurl> previousClient = m_ptrHttpClient;
     m_ptrHttpClient = std::unique_ptr<TNLibCurl>(new TNLibCurl);
-    if (previousClient) m_ptrHttpClient->SetAbandonFlag(previousClient->GetAbandonFlag());
+    if (previousClient) {
+        m_ptrHttpClient->SetAbandonFlag(previousClient->GetAbandonFlag());
+        m_ptrHttpClient->SetTrust(previousClient->GetTrust());
+    }
     if (!m_ptrHttpClient->TNLibCurlInit("Content-Type: application/json", true, true, nullptr)) {
         return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION, kErrorGeneric,
                                        "Failed to initalize Curl Library");
@@ -371,6 +374,13 @@ void CConnection::SetAbandonFlag(std::shared_ptr<const std::atomic<bool>> flag) 
     m_ptrHttpClient->SetAbandonFlag(std::move(flag));
 } catch (...) {
     // Without memory for a client the flag is not set; the connection works as before.
+}
+
+void CConnection::SetTrust(std::shared_ptr<const TNLibCurl::Trust> trust) try {
+    if (!m_ptrHttpClient) m_ptrHttpClient = std::make_shared<TNLibCurl>();
+    m_ptrHttpClient->SetTrust(std::move(trust));
+} catch (...) {
+    // Without memory for a client the trust is not set; the connection follows the Defaults.
 }
 
 CRequestOutcome CConnection::GetLastRequestOutcome() const try {

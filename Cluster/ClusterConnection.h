@@ -84,6 +84,9 @@ class CLUSTER_API CConnection {
     // usable once the flag is lowered. One flag may serve many connections; null turns it
     // off. Kept across Connect; set it before the connection is used, not while a call runs.
     void SetAbandonFlag(std::shared_ptr<const std::atomic<bool>> flag);
+    // Whom this connection trusts in place of TNLibCurl::Defaults' CA file and `insecure`;
+    // null follows the Defaults. Kept across Connect, like the abandon flag.
+    void SetTrust(std::shared_ptr<const TNLibCurl::Trust> trust);
 
   private:
     // Query operations start here, so that one refused before sending leaves no earlier

@@ -135,6 +135,18 @@ const char* ChangeKindName(ChangeKind kind) {
     return "modify";
 }
 
+const char* OperationName(Cluster::SnapshotDiffOperation operation) {
+    switch (operation) {
+        case Cluster::SNAPSHOT_DIFF_CREATE:
+            return "create";
+        case Cluster::SNAPSHOT_DIFF_DELETE:
+            return "delete";
+        case Cluster::SNAPSHOT_DIFF_MODIFY:
+            return "modify";
+    }
+    return "unknown";
+}
+
 void CChangeFeed::Stop() {
     std::lock_guard<std::mutex> runLock(m_runMutex);
     if (m_state == nullptr) return;

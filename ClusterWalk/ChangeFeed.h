@@ -230,5 +230,7 @@ class CChangeFeed {
 
 // "create", "delete", "modify" (the operation), and "content", "metadata", "modify" for kinds.
 CLUSTERWALK_API const char* ChangeKindName(ChangeKind kind);
+// "create", "delete" or "modify": an operation as records name it.
+CLUSTERWALK_API const char* OperationName(Cluster::SnapshotDiffOperation operation);
 
 }  // namespace clusterwalk

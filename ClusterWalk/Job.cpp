@@ -7,7 +7,9 @@ namespace clusterwalk {
 
 CJob::CJob(JobOptions options)
     : CJob(std::make_shared<CRetryPolicy>(options.retry),
-           std::make_shared<CRateLimit>(options.rate)) {}
+           std::make_shared<CRateLimit>(options.rate)) {
+    m_trust = std::move(options.trust);
+}
 
 CJob::CJob(std::shared_ptr<CRetryPolicy> policy, std::shared_ptr<CRateLimit> limit)
     : m_policy(policy ? std::move(policy) : std::make_shared<CRetryPolicy>()),

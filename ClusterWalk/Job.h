@@ -16,6 +16,7 @@
 #include "ClusterWalk/ClusterWalkExport.h"
 #include "ClusterWalk/RateLimit.h"
 #include "ClusterWalk/RetryPolicy.h"
+#include "platform/TNLibCurl.h"
 
 namespace clusterwalk {
 
@@ -24,6 +25,8 @@ namespace clusterwalk {
 struct JobOptions {
     RetryOptions retry;     // when a failed request is sent again, and the retry budgets
     RateLimitOptions rate;  // requests a second and in flight across the job; 0: unlimited
+    // Whom the job's connections trust; null: the process's TNLibCurl::Defaults.
+    std::shared_ptr<const TNLibCurl::Trust> trust;
 };
 
 struct JobStatistics {
@@ -59,6 +62,8 @@ class CJob {
     CRateLimit& Limit() { return *m_limit; }
     // Raised by Cancel; the sessions hand it to their connections.
     std::shared_ptr<const std::atomic<bool>> CancelFlag() const { return m_cancelled; }
+    // JobOptions::trust; the sessions hand it to their connections.
+    std::shared_ptr<const TNLibCurl::Trust> Trust() const { return m_trust; }
 
     CLUSTERWALK_API JobStatistics Statistics() const;
     void CountAttempt() { ++m_attempts; }
@@ -69,6 +74,7 @@ class CJob {
     const std::shared_ptr<CRetryPolicy> m_policy;
     const std::shared_ptr<CRateLimit> m_limit;
     const std::shared_ptr<std::atomic<bool>> m_cancelled;
+    std::shared_ptr<const TNLibCurl::Trust> m_trust;
     std::mutex m_sleepMutex;
     std::condition_variable m_wake;
     std::atomic<uint64_t> m_attempts{0};

@@ -31,6 +31,7 @@ CResilientSession::CResilientSession(std::shared_ptr<CJob> job, std::string base
       m_parser(boost::make_shared<Cluster::CParser>()) {
     // A cancelled job abandons this connection's request in flight too.
     m_connection->SetAbandonFlag(m_job->CancelFlag());
+    m_connection->SetTrust(m_job->Trust());
 }
 
 CResilientSession::~CResilientSession() {

@@ -1,5 +1,5 @@
 # Debian packages from the install components, with CPack's DEB generator:
-#   libclusterclient1      the five shared libraries (component runtime)
+#   libclusterclient1      the five shared libraries and the Python package (component runtime)
 #   libclusterclient-dev   headers, .so links, CMake package, pkg-config file (component dev)
 #   clusterctl             clusterctl, cluster-sim, man pages, bash completion (component tools)
 # Built by scripts/package (a Release build for /usr) or `cpack -G DEB` in any build tree.
@@ -34,8 +34,13 @@ Logs in to one cluster and lists, creates and deletes snapshots, reads the
 changes between two snapshots page by page, lists SMB shares and NFS exports,
 lists directories and reads file attributes. Every call returns an error
 object; no exception leaves the library. Also holds clusterwalk, which
-walks paged listings to their end, and the three stand-in
-platform libraries it is built on (ZuUtils, TnJsonLib, tnlibcurl).")
+walks paged listings to their end, the three stand-in
+platform libraries it is built on (ZuUtils, TnJsonLib, tnlibcurl) and,
+where built with it, the Python package clusterclient for python3.")
+
+if(CLUSTER_PYTHON_SUGGESTS)
+    set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "${CLUSTER_PYTHON_SUGGESTS}")
+endif()
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libclusterclient-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

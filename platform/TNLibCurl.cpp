@@ -40,6 +40,7 @@ struct TNLibCurl::Impl {
     std::vector<std::string> headerLines;
     tnlibcurl::Reply last;
     std::shared_ptr<const std::atomic<bool>> abandon;
+    std::shared_ptr<const TNLibCurl::Trust> trust;
 
     // Builds what the transfer needs; may throw std::bad_alloc.
     void Describe(tnlibcurl::Request& request) const {
@@ -48,6 +49,10 @@ struct TNLibCurl::Impl {
         request.verifyPeer = verifyPeer;
         request.verifyHost = verifyHost;
         if (!CopyDefaults(request.limits)) throw std::bad_alloc();
+        if (trust) {
+            request.limits.caFile = trust->caFile;
+            request.limits.insecure = trust->insecure;
+        }
     }
 };
 
@@ -194,6 +199,14 @@ void TNLibCurl::SetAbandonFlag(std::shared_ptr<const std::atomic<bool>> flag) {
 
 std::shared_ptr<const std::atomic<bool>> TNLibCurl::GetAbandonFlag() const {
     return m_impl ? m_impl->abandon : nullptr;
+}
+
+void TNLibCurl::SetTrust(std::shared_ptr<const Trust> trust) {
+    if (m_impl) m_impl->trust = std::move(trust);
+}
+
+std::shared_ptr<const TNLibCurl::Trust> TNLibCurl::GetTrust() const {
+    return m_impl ? m_impl->trust : nullptr;
 }
 
 long TNLibCurl::GetLastRetryAfterSeconds() const {

@@ -40,6 +40,16 @@ class TNLIBCURL_EXPORT TNLibCurl {
     static void SetDefaults(const Defaults& defaults);
     static Defaults GetDefaults();
 
+    // Whom one client trusts, in place of the Defaults' caFile and insecure: a process that
+    // talks to clusters with different certificates gives each client its own. Null (the
+    // default) follows the Defaults.
+    struct Trust {
+        std::string caFile;     // as Defaults::caFile
+        bool insecure = false;  // as Defaults::insecure
+    };
+    void SetTrust(std::shared_ptr<const Trust> trust);
+    std::shared_ptr<const Trust> GetTrust() const;
+
     TNLibCurl();
     ~TNLibCurl();
     TNLibCurl(const TNLibCurl&) = delete;

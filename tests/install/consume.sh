@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, builds the examples out of tree against the
 # installed package (CMake and pkg-config), and runs one of them against a simulated cluster.
+# With with-python, the installed Python package lists a directory of it too.
 set -euo pipefail
 build_dir=$1
 source_dir=$2
 sim=$3
+python_package=${4:-without-python}
 work=$(mktemp -d)
 trap 'kill "${sim_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
@@ -47,4 +49,14 @@ grep -q 'content .*/home/alice/notes 2026.txt' "$work/plan.txt"
 grep -qx '  /home/bob/todo.txt' "$work/plan.txt"
 run "$work/build/read_shares" > "$work/shares.txt"
 grep -q '^first share: ' "$work/shares.txt"
+if [[ $python_package == with-python ]]; then
+    # Debian's python3 finds the package in <prefix>/lib/python3/dist-packages.
+    run env PYTHONPATH="$work/prefix/lib/python3/dist-packages" /usr/bin/python3 -c "
+import clusterclient, os
+with clusterclient.Session(os.environ['CLUSTER_URL'], 'admin', ca_file=os.environ['CURL_CA_BUNDLE']) as s:
+    names = [e.path for e in s.list_directory('/home/alice/')]
+assert clusterclient.__file__.startswith('$work/prefix/'), clusterclient.__file__
+assert '/home/alice/notes 2026.txt' in names, names
+" 2>/dev/null
+fi
 echo "installed package consumed: $(wc -l < "$work/listing.txt") snapshots listed, all examples ran"

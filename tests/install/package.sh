@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Usage: package.sh BUILD_DIR SOURCE_DIR VERSION with-man-pages|without-man-pages
+#                   [with-python|without-python]
 # Makes the Debian packages from the build with cpack (into a temporary folder), checks their
-# metadata and contents, unpacks them into a temporary root, runs clusterctl from there and
-# builds an example against the unpacked development package.
+# metadata and contents, unpacks them into a temporary root, runs clusterctl from there, builds
+# an example against the unpacked development package and imports the Python package.
 set -euo pipefail
 # Checks read a command's whole output before matching: `cmd | grep -q` under pipefail fails
 # when grep stops early and cmd dies of SIGPIPE.
@@ -10,6 +11,7 @@ build_dir=$1
 source_dir=$2
 version=$3
 man_pages=$4
+python_package=${5:-without-python}
 release=$version-1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -62,6 +64,23 @@ grep -q '/usr/include/ClusterWalk/Pager.h$' <<<"$dev_files" || fail "no ClusterW
 grep -q "CLUSTER_CLIENT_VERSION \"$version\"" "$root/usr/include/Cluster/ClusterVersion.h" ||
     fail "ClusterVersion.h does not say $version"
 
+# The Python package comes with the library's.
+python_dir=$root/usr/lib/python3/dist-packages/clusterclient
+python_module=
+if [[ $python_package == with-python ]]; then
+    for file in __init__.py __init__.pyi py.typed; do
+        grep -q "/usr/lib/python3/dist-packages/clusterclient/$file$" <<<"$runtime_files" ||
+            fail "clusterclient/$file not in the library package"
+    done
+    python_module=$(find "$python_dir" -name '_clusterclient*.so' | head -1)
+    [[ -n $python_module ]] || fail "no native Python module in the library package"
+    # The interpreter it was built for is named, without making Python a C++ host's need.
+    built_for=$(/usr/bin/python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+    grep -qF "python3 (>= $built_for)" <<<"$(dpkg-deb -f "$runtime" Suggests)" ||
+        fail "the library package does not suggest python3 $built_for: $(dpkg-deb -f "$runtime" Suggests)"
+    ! grep -q python <<<"$(dpkg-deb -f "$runtime" Depends)" || fail "the library package needs Python"
+fi
+
 # Every library an installed binary needs comes with the packages or is a declared dependency;
 # none carries a RUNPATH: they rely on the standard library folders. The libraries' owners are
 # looked up in one dpkg call, by each name a merged /usr may have registered them under.
@@ -69,7 +88,8 @@ needs=()  # "PACKAGE_FILE LIBRARY PATH"
 for pair in "$root/usr/bin/clusterctl:$tools" "$root/usr/bin/cluster-sim:$tools" \
     "$libdir/libclusterclient.so.$version:$runtime" "$libdir/libclusterwalk.so.$version:$runtime" \
     "$libdir/libZuUtils.so.$version:$runtime" \
-    "$libdir/libTnJsonLib.so.$version:$runtime" "$libdir/libtnlibcurl.so.$version:$runtime"; do
+    "$libdir/libTnJsonLib.so.$version:$runtime" "$libdir/libtnlibcurl.so.$version:$runtime" \
+    ${python_module:+"$python_module:$runtime"}; do
     binary=${pair%%:*}
     deb=${pair#*:}
     ! grep -qE 'RPATH|RUNPATH' <<<"$(readelf -d "$binary")" || fail "$(basename "$binary") has a RUNPATH"
@@ -135,4 +155,11 @@ for program in "$work/examples/list_snapshots" "$work/by_pkgconfig"; do
     grep -q "$libdir/libclusterclient.so.1" <<<"$(LD_LIBRARY_PATH=$libdir ldd "$program")" ||
         fail "$program does not load the unpacked library"
 done
+if [[ -n $python_module ]]; then
+    imported=$(cd "$work" && PYTHONPATH=$root/usr/lib/python3/dist-packages \
+        LD_LIBRARY_PATH=$libdir /usr/bin/python3 -c \
+        'import clusterclient; print(clusterclient.__file__, bool(clusterclient.Session.__doc__))') ||
+        fail "python3 cannot import clusterclient from the package"
+    [[ $imported == "$python_dir/__init__.py True" ]] || fail "clusterclient imported from $imported"
+fi
 echo "packages checked: $(cd "$work/debs" && ls ./*.deb | sed 's#^\./##' | paste -sd' ')"

@@ -33,7 +33,8 @@ constexpr unsigned kPageSize = 40;  // 13 pages, the last one short
 constexpr size_t kPages = (kFiles + kPageSize - 1) / kPageSize;
 
 std::unique_ptr<CResilientSession> Session(const std::string& url) {
-    auto job = std::make_shared<CJob>(clusterwalk::JobOptions{walk_test::QuickRetries(), {}});
+    auto job =
+        std::make_shared<CJob>(clusterwalk::JobOptions{walk_test::QuickRetries(), {}, nullptr});
     return std::make_unique<CResilientSession>(std::move(job), url, "admin", "admin");
 }
 

@@ -123,8 +123,9 @@ TEST(Soak, WalkOutlivingItsTokensThroughFaultsYieldsTheFaultFreeListing) {
     ASSERT_EQ(expected.size(), kEntries);
 
     const auto started = std::chrono::steady_clock::now();
-    CResilientSession session(std::make_shared<CJob>(JobOptions{walk_test::QuickRetries(), {}}),
-                              faulty.BaseUrl(), "admin", "admin");
+    CResilientSession session(
+        std::make_shared<CJob>(JobOptions{walk_test::QuickRetries(), {}, nullptr}),
+        faulty.BaseUrl(), "admin", "admin");
     const CZuError login = session.Connect();
     ASSERT_FALSE(login.IsError()) << login.ToString();
     auto pager = clusterwalk::DirectoryPager(session, "/big", 0);
@@ -207,7 +208,7 @@ TEST(Soak, SessionsOfOneJobWalkAtOnceWithinItsSharedLimit) {
     const Listing expected = FaultFreeListing(reference);
     ASSERT_EQ(expected.size(), kThreadEntries);
 
-    auto job = std::make_shared<CJob>(JobOptions{walk_test::QuickRetries(), kRate});
+    auto job = std::make_shared<CJob>(JobOptions{walk_test::QuickRetries(), kRate, nullptr});
     std::promise<void> release;
     const std::shared_future<void> start = release.get_future().share();
     std::vector<std::future<ThreadWalk>> threads;

@@ -1,6 +1,6 @@
-// Which servers a login trusts: by the CA file given through the process defaults or
-// CURL_CA_BUNDLE, by nothing (insecure), or not at all. Refusals end before any request
-// reaches the server. Also the same through clusterctl, run as a child process.
+// Which servers a login trusts: by the CA file given through the process defaults,
+// CURL_CA_BUNDLE or the connection's own trust, by nothing (insecure), or not at all. Refusals end
+// before any request reaches the server. Also the same through clusterctl, run as a child process.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -365,6 +365,51 @@ ChildRun RunClusterctl(const std::vector<std::string>& args, const std::string& 
     run.out = ReadFile(outFile);
     run.err = ReadFile(errFile);
     return run;
+}
+
+// A connection's own trust replaces the defaults' for it alone, whatever they say, and
+// outlives a new login: one process can hold connections to clusters of different CAs.
+TEST_F(TlsTest, AConnectionsOwnTrustIsItsAloneAndReplacesTheDefaults) {
+    const auto other = Started(clustersim::Options());
+    if (HasFailure()) return;
+    const auto ownCa = std::make_shared<TNLibCurl::Trust>(TNLibCurl::Trust{sim.CaFile(), false});
+    const auto otherCa =
+        std::make_shared<TNLibCurl::Trust>(TNLibCurl::Trust{other->CaFile(), false});
+    const auto unchecked = std::make_shared<TNLibCurl::Trust>(TNLibCurl::Trust{"", true});
+    const struct {
+        Trust defaults;
+        std::shared_ptr<const TNLibCurl::Trust> own;
+        bool accepted;
+        const char* name;
+    } cases[] = {
+        {Trust::Nothing, ownCa, true, "own CA over no defaults"},
+        {Trust::OtherCa, ownCa, true, "own CA over another CA"},
+        {Trust::Insecure, otherCa, false, "another CA over insecure defaults"},
+        {Trust::Insecure, nullptr, true, "no own trust: the defaults"},
+        {Trust::Nothing, unchecked, true, "own insecure"},
+        {Trust::CaByVariable, otherCa, false, "another CA over CURL_CA_BUNDLE"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        ApplyTrust(row.defaults, sim.CaFile(), other->CaFile());
+        auto client = boost::make_shared<Cluster::CConnection>();
+        client->SetTrust(row.own);
+        auto plain = boost::make_shared<Cluster::CConnection>();
+        sim.ClearJournal();
+        events->codes.clear();
+        const CZuError first = client->Connect(sim.BaseUrl(), "admin", "admin");
+        if (!row.accepted) {
+            ExpectRefusedLogin(first, sim.BaseUrl(), sim);
+            continue;
+        }
+        ASSERT_FALSE(first.IsError()) << first.ToString();
+        // The next login builds a new HTTP client: the trust goes with it.
+        EXPECT_FALSE(client->Connect(sim.BaseUrl(), "admin", "admin").IsError());
+        if (row.own && row.defaults == Trust::Nothing) {
+            // A connection beside it, without trust of its own, is not given it.
+            EXPECT_TRUE(plain->Connect(sim.BaseUrl(), "admin", "admin").IsError());
+        }
+    }
 }
 
 TEST_F(TlsTest, ClusterctlTrustsTheGivenCaOrNothingWhenInsecure) {

@@ -7,7 +7,7 @@ namespace clusterctl {
 Fields ChangeRecordFields(const clusterwalk::ChangeRecord& change, const OutputOptions& output) {
     const bool prototype = change.path.empty();
     // "modify" and "metadata" are the widest of each.
-    Fields fields{Typically(6, TextField("op", OperationName(change.operation))),
+    Fields fields{Typically(6, TextField("op", clusterwalk::OperationName(change.operation))),
                   Typically(8, TextField("kind", clusterwalk::ChangeKindName(change.kind)))};
     const std::string type = change.isDirectory ? "directory" : "file";
     if (!change.hasAttributes && !prototype) {

@@ -4,6 +4,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "ClusterWalk/ChangeFeed.h"
+
 namespace clusterctl {
 namespace {
 
@@ -86,18 +88,6 @@ std::string HumanSize(uint64_t bytes) {
     return text;
 }
 
-const char* OperationName(Cluster::SnapshotDiffOperation operation) {
-    switch (operation) {
-        case Cluster::SNAPSHOT_DIFF_CREATE:
-            return "create";
-        case Cluster::SNAPSHOT_DIFF_DELETE:
-            return "delete";
-        case Cluster::SNAPSHOT_DIFF_MODIFY:
-            return "modify";
-    }
-    return "unknown";
-}
-
 Fields SnapshotFields(const Cluster::CSnapshotInfo& snapshot) {
     return {NumberField("id", snapshot.id),
             TextField("name", snapshot.name),
@@ -110,7 +100,8 @@ Fields SnapshotFields(const Cluster::CSnapshotInfo& snapshot) {
 }
 
 Fields ChangeFields(const Cluster::CSnapshotDiffInfo& change) {
-    return {TextField("op", OperationName(change.operation)), TextField("path", change.path)};
+    return {TextField("op", clusterwalk::OperationName(change.operation)),
+            TextField("path", change.path)};
 }
 
 std::string FileTypeName(const std::string& clusterType) {

@@ -18,9 +18,6 @@ std::string HumanSize(uint64_t bytes);
 // reply holds its octal digits read as a decimal number.
 enum class ModeReading { Value, OctalDigits };
 
-// "create", "delete" or "modify".
-const char* OperationName(Cluster::SnapshotDiffOperation operation);
-
 // "FS_FILE_TYPE_SYMLINK" as "symlink"; a type without that prefix as it was sent.
 std::string FileTypeName(const std::string& clusterType);
 
