@@ -19,10 +19,6 @@ NativeSession::NativeSession(const Credentials& credentials, clusterwalk::JobOpt
       m_session(new clusterwalk::CResilientSession(m_job, m_credentials.url, m_credentials.user,
                                                    m_credentials.password)) {}
 
-NativeSession::~NativeSession() {
-    Wipe(m_credentials.password);
-}
-
 void NativeSession::Connect() {
     std::lock_guard<std::mutex> lock(m_mutex);
     ThrowIfClosed();

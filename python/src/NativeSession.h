@@ -13,20 +13,21 @@
 
 namespace clusterpy {
 
+// Overwrites a secret before its memory is given back.
+void Wipe(std::string& secret);
+
+// Every copy wipes its password when it goes, whichever way its scope is left.
 struct Credentials {
     std::string url;
     std::string user;
     std::string password;
+    ~Credentials() { Wipe(password); }
 };
-
-// Overwrites a secret before its memory is given back.
-void Wipe(std::string& secret);
 
 class NativeSession {
   public:
-    // Copies the credentials: the caller wipes its own password.
+    // Copies the credentials.
     NativeSession(const Credentials& credentials, clusterwalk::JobOptions options);
-    ~NativeSession();
     NativeSession(const NativeSession&) = delete;
     NativeSession& operator=(const NativeSession&) = delete;
 
@@ -49,17 +50,9 @@ class NativeSession {
     template <class Runner>
     std::shared_ptr<Runner> NewRunner(std::shared_ptr<clusterwalk::CJob> job,
                                       unsigned connections) const {
-        Credentials credentials = CopyCredentials();
-        std::shared_ptr<Runner> runner;
-        try {
-            runner = std::make_shared<Runner>(std::move(job), credentials.url, credentials.user,
-                                              credentials.password, connections);
-        } catch (...) {
-            Wipe(credentials.password);
-            throw;
-        }
-        Wipe(credentials.password);
-        return runner;
+        const Credentials credentials = CopyCredentials();
+        return std::make_shared<Runner>(std::move(job), credentials.url, credentials.user,
+                                        credentials.password, connections);
     }
 
     // Ends the session: requests in flight are abandoned, the password is wiped and every

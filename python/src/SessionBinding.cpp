@@ -54,7 +54,6 @@ class Session {
         job.trust = TrustFrom(caFile, insecure);
         py::gil_scoped_release release;
         m_native = std::make_shared<NativeSession>(credentials, job);
-        Wipe(credentials.password);
         m_native->Connect();
     }
 
